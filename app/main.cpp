@@ -1,0 +1,13 @@
+#include "app/mainwindow.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/usbsynth.png")));
+    MainWindow window;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,128 @@
+#include "app/mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include "app/logger.h"
+#include "link/discovery.h"
+#include "link/visa.h"
+#include "tab/usbsticktab.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QPixmap>
+#include <QSplashScreen>
+#include <QThread>
+
+namespace {
+// Splash texts sit right-aligned and vertically centred, padded away from
+// the edge by trailing blanks.
+constexpr int SplashAlignment = Qt::AlignRight | Qt::AlignVCenter;
+constexpr unsigned long StartPauseMs = 1000;
+constexpr unsigned long IdentifyPauseMs = 500;
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , aboutWindow(nullptr)
+{
+    ui->setupUi(this);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    splash = std::make_unique<QSplashScreen>(QPixmap(QStringLiteral(":/Pictures/USBStickSplash_Quorvex.png")));
+    splash->show();
+    QCoreApplication::processEvents();
+    connect(this, SIGNAL(splashMessage(QString,int)), splash.get(), SLOT(showMessage(QString,int)));
+    emit splashMessage(QStringLiteral("Initializing...") + QString(13, QLatin1Char(' ')), SplashAlignment);
+    QThread::msleep(StartPauseMs);
+
+    runLog = std::make_unique<logger>();
+    connect(this, SIGNAL(logMessage(QString)), runLog.get(), SLOT(new_log(QString)));
+
+    scanForDevices();
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    if (scanResourceManager != visa::NullSession)
+        visa::close(scanResourceManager);
+}
+
+void MainWindow::on_connected_devices_refresh_btn_clicked()
+{
+    emit closing();
+    scanForDevices();
+}
+
+void MainWindow::on_About_btn_clicked()
+{
+    aboutWindow.show();
+}
+
+void MainWindow::connectionLost()
+{
+    emit closing();
+    scanForDevices();
+}
+
+void MainWindow::scanForDevices()
+{
+    // Every tab of the previous scan has closed on closing(); its resource
+    // manager has no user left.
+    if (scanResourceManager != visa::NullSession) {
+        visa::close(scanResourceManager);
+        scanResourceManager = visa::NullSession;
+    }
+
+    visa::Session rm = visa::NullSession;
+    visa::openDefaultRM(&rm);
+
+    stickTabs.clear();
+    // Device tabs delete themselves; any other page (the "N/A" label) is ours.
+    QList<QWidget *> otherPages;
+    for (int i = 0; i < ui->tabWidget->count(); ++i) {
+        if (!qobject_cast<UsbStickTab *>(ui->tabWidget->widget(i)))
+            otherPages << ui->tabWidget->widget(i);
+    }
+    ui->tabWidget->clear();
+    qDeleteAll(otherPages);
+
+    const QStringList descriptors = visa::findResources(rm, QStringLiteral("USB?*"));
+    for (const QString &descriptor : descriptors) {
+        const discovery::DescriptorFields fields = discovery::descriptorFields(descriptor);
+        if (!fields.complete || !discovery::isSupportedProductId(fields.productId))
+            continue;
+
+        emit splashMessage(descriptor + QString(13, QLatin1Char(' ')), SplashAlignment);
+        QThread::msleep(IdentifyPauseMs);
+
+        const discovery::Identification id =
+            discovery::parseIdentification(discovery::identify(rm, descriptor));
+        if (!discovery::isAccepted(fields.productId, id))
+            continue;
+
+        auto *tab = new UsbStickTab(rm, descriptor, id.firmware, id.model, fields.serial, fields.productId);
+        tab->setAttribute(Qt::WA_DeleteOnClose);
+        stickTabs.append(tab);
+        ui->tabWidget->addTab(tab, QStringLiteral("SN:%1").arg(fields.serial));
+        connect(ui->tabWidget, SIGNAL(currentChanged(int)), tab, SLOT(tabsChanged()));
+        connect(this, SIGNAL(closing()), tab, SLOT(closeStateViewer()));
+        connect(tab, SIGNAL(logMsg(QString)), this, SIGNAL(logMessage(QString)));
+        connect(tab, SIGNAL(connectionLost()), this, SLOT(connectionLost()));
+    }
+
+    if (!stickTabs.isEmpty()) {
+        stickTabs.first()->startRefresh();
+        scanResourceManager = rm;
+    } else {
+        emit splashMessage(QStringLiteral("No devices were found") + QString(14, QLatin1Char(' ')),
+                           SplashAlignment);
+        auto *label = new QLabel(QStringLiteral("\nNo devices were found\n"));
+        label->setAlignment(Qt::AlignHCenter);
+        ui->tabWidget->addTab(label, QStringLiteral("N/A"));
+        visa::close(rm);
+    }
+    splash->close();
+}

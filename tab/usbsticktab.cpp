@@ -1,0 +1,572 @@
+#include "tab/usbsticktab.h"
+
+#include "ui_usbsticktab.h"
+
+#include "link/commandset.h"
+#include "link/modeltable.h"
+#include "link/replyparser.h"
+#include "link/visa.h"
+#include "tab/thresset.h"
+#include "viewer/profile_viewer.h"
+
+#include <QButtonGroup>
+#include <QDebug>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QTimer>
+
+namespace {
+
+constexpr int RefreshIntervalMs = 1000;
+constexpr int DividerCount = 127;
+constexpr float MinPower = -90.0f;
+constexpr float MaxPower = 90.0f;
+constexpr int MinReferenceMHz = 10;
+constexpr int MaxReferenceMHz = 100;
+
+// The instrument ends every reply with a line feed; show the reply without it.
+QString withoutLineEnd(QString text)
+{
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('\r')))
+        text.chop(1);
+    return text;
+}
+
+int firmwareMajor(const QStringList &firmwareParts)
+{
+    return firmwareParts.isEmpty() ? 0 : firmwareParts.first().toInt();
+}
+
+} // namespace
+
+UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QString firmware, QString model,
+                         QString serial, QString productId, QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::UsbStickTab)
+    , refSourceGroup(new QButtonGroup)
+    , pllModeGroup(new QButtonGroup)
+{
+    ui->setupUi(this);
+    // Qt 6 has no currentIndexChanged(QString): the divider slot takes the text.
+    connect(ui->ref_div_cmb, SIGNAL(currentTextChanged(QString)), this,
+            SLOT(on_ref_div_cmb_currentIndexChanged(QString)));
+
+    initialised = false;
+    busy = false;
+    this->resourceManager = resourceManager;
+    this->resourceName = resourceName;
+    this->productId = productId;
+
+    connect(this, SIGNAL(logMsg(QString)), this, SLOT(debugOut(QString)));
+
+    thresWindow = new ThresSet();
+    connect(thresWindow, SIGNAL(thres(float)), this, SLOT(set_thres(float)));
+
+    refreshTimer = new QTimer(this);
+    refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
+    refreshTimer->setSingleShot(true);
+    refreshTimer->setInterval(RefreshIntervalMs);
+    connect(refreshTimer, SIGNAL(timeout()), this, SLOT(refreshInterface()));
+
+    connect(this, SIGNAL(on_freq_text_selectionChanged()), refreshTimer, SLOT(stop()));
+    connect(this, SIGNAL(on_freq_text_textEdited()), refreshTimer, SLOT(stop()));
+    connect(this, SIGNAL(on_freq_text_editingFinished()), refreshTimer, SLOT(start()));
+    connect(this, SIGNAL(on_reference_freq_txt_selectionChanged()), refreshTimer, SLOT(stop()));
+    connect(this, SIGNAL(on_reference_freq_txt_textEdited()), refreshTimer, SLOT(stop()));
+    connect(this, SIGNAL(on_reference_freq_txt_editingFinished()), refreshTimer, SLOT(start()));
+    connect(this, SIGNAL(on_Powe_Val_selectionChanged()), refreshTimer, SLOT(stop()));
+    connect(this, SIGNAL(on_Powe_Val_textEdited()), refreshTimer, SLOT(stop()));
+    connect(this, SIGNAL(on_Powe_Val_editingFinished()), refreshTimer, SLOT(start()));
+
+    stateViewer = new profile_viewer();
+    connect(this, SIGNAL(destroyed()), stateViewer, SLOT(close()));
+
+    const models::FrequencyRange range = models::frequencyRange(productId);
+    minFreq = range.minFreq;
+    maxFreq = range.maxFreq;
+    ui->freq_text->setText(QString::number(minFreq));
+    ui->freq_gbx->setTitle(QStringLiteral("%1 (%2-%3 %4)")
+                               .arg(ui->freq_gbx->title())
+                               .arg(minFreq)
+                               .arg(maxFreq)
+                               .arg(models::unitText(range)));
+
+    ui->TitleID->setText(model + QStringLiteral(" - ") + firmware + QStringLiteral(" - SN:") + serial);
+
+    refSourceGroup->addButton(ui->ref_ext_radio);
+    refSourceGroup->addButton(ui->ref_int_radio);
+    pllModeGroup->addButton(ui->pllm_frac_rad);
+    pllModeGroup->addButton(ui->pllm_int_rad);
+    ui->ref_int_radio->setChecked(true);
+    ui->reference_freq_txt->setEnabled(false);
+
+    firmwareParts = firmware.split(QLatin1Char('.'));
+    firmwareParts.first().remove(0, 1);
+
+    for (int divider = 1; divider <= DividerCount; ++divider)
+        ui->ref_div_cmb->addItem(QString::number(divider));
+
+    ui->state_cmb->setCurrentIndex(1);
+    ui->state_cmb->setCurrentIndex(0);
+
+    const bool storedStates = firmwareMajor(firmwareParts) > 3;
+    ui->state_config_gbx->setEnabled(storedStates);
+    ui->state_config_gbx->setVisible(storedStates);
+
+    ui->ref_div_cmb->show();
+    ui->ref_div_lbl->show();
+    ui->power_btn->show();
+    ui->power_lbl->show();
+    ui->temp_gbx->show();
+    ui->thres_lbl_2->hide();
+    ui->thres_lbl->hide();
+    ui->Thres_btn->hide();
+
+    initialised = true;
+    currentState = 0;
+    refreshTimer->stop();
+}
+
+UsbStickTab::~UsbStickTab()
+{
+    delete ui;
+    delete stateViewer;
+    delete thresWindow;
+    delete refreshTimer;
+    delete refSourceGroup;
+    delete pllModeGroup;
+}
+
+void UsbStickTab::startRefresh()
+{
+    stopRefresh();
+    refreshTimer->start();
+}
+
+void UsbStickTab::stopRefresh()
+{
+    if (refreshTimer->isActive())
+        refreshTimer->stop();
+}
+
+void UsbStickTab::queue(const QString &line)
+{
+    commandQueue.append(line);
+}
+
+// --- Session and transport -------------------------------------------------
+
+visa::Status UsbStickTab::openVisaSession()
+{
+    // A failed open must never leave another session's handle here for the
+    // failure path to close.
+    instrument = visa::NullSession;
+    return visa::open(resourceManager, resourceName, &instrument);
+}
+
+void UsbStickTab::connectionFailed(visa::Status status)
+{
+    emit logMsg(QStringLiteral("Connection Error: Code %1").arg(qint64(status)));
+    visa::close(instrument);
+    instrument = visa::NullSession;
+    busy = false;
+    // The main window closes every tab and rescans; nothing here runs after.
+    emit connectionLost();
+}
+
+void UsbStickTab::sendVisaMessages()
+{
+    stopRefresh();
+    if (busy)
+        return; // the holder of the session sends the queue when it ends
+    busy = true;
+    const visa::Status status = openVisaSession();
+    if (status < 0) {
+        connectionFailed(status);
+        return;
+    }
+    for (const QString &line : qAsConst(commandQueue))
+        visa::writeLine(instrument, line);
+    commandQueue.clear();
+    visa::close(instrument);
+    instrument = visa::NullSession;
+    busy = false;
+    refreshTimer->start();
+}
+
+// --- Status refresh ----------------------------------------------------------
+
+void UsbStickTab::refreshInterface()
+{
+    if (busy)
+        return;
+    busy = true;
+    const visa::Status status = openVisaSession();
+    if (status < 0) {
+        connectionFailed(status);
+        return;
+    }
+
+    const QString error = refreshPass();
+    if (!error.isEmpty()) {
+        // Widgets set so far keep their values; queued lines wait for the
+        // next batch. debugOut re-arms the timer.
+        emit logMsg(error);
+        visa::close(instrument);
+        instrument = visa::NullSession;
+        busy = false;
+        return;
+    }
+
+    visa::close(instrument);
+    instrument = visa::NullSession;
+    busy = false;
+    if (!commandQueue.isEmpty())
+        sendVisaMessages();
+    else
+        refreshTimer->start();
+}
+
+QString UsbStickTab::refreshPass()
+{
+    QString reply;
+    visa::Status status = 0;
+    const auto ask = [&](const char *query) {
+        visa::writeLine(instrument, QLatin1String(query));
+        status = visa::readReply(instrument, &reply);
+        return status >= 0;
+    };
+    const auto readError = [&] { return QStringLiteral("Read Error: Code %1").arg(qint64(status)); };
+
+    if (!ask(cmd::QueryReferenceExternal))
+        return readError();
+    std::optional<int> code = reply::readInteger(reply);
+    if (!code)
+        return QStringLiteral("Unrecognized FREQ:REF:EXT response");
+    if (*code == 0)
+        ui->ref_int_radio->setChecked(true);
+    else if (*code == 1)
+        ui->ref_ext_radio->setChecked(true);
+    else
+        return QStringLiteral("Bad FREQ:REF:EXT response");
+
+    if (!ask(cmd::QueryRfOutput))
+        return readError();
+    code = reply::readInteger(reply);
+    if (!code)
+        return QStringLiteral("Unrecognized POWE:RF response");
+    if (*code == 0)
+        ui->power_lbl->setText(QStringLiteral("RF Power is OFF"));
+    else if (*code == 1)
+        ui->power_lbl->setText(QStringLiteral("RF Power is ON"));
+    else
+        return QStringLiteral("Bad POWE:RF response");
+
+    if (!ask(cmd::QueryReferenceFrequency))
+        return readError();
+    if (!reply::readInteger(reply))
+        return QStringLiteral("Unrecognized FREQ:REF:FREQ response");
+    ui->reference_freq_txt->setText(withoutLineEnd(reply));
+
+    if (!ask(cmd::QueryPllMode))
+        return readError();
+    code = reply::readInteger(reply);
+    if (!code)
+        return QStringLiteral("Unrecognized FREQ:PLLM response");
+    if (*code == 1)
+        ui->pllm_int_rad->setChecked(true);
+    else if (*code == 0)
+        ui->pllm_frac_rad->setChecked(true);
+    else
+        return QStringLiteral("Bad FREQ:PLLM response");
+
+    if (!ask(cmd::QueryReferenceDivider))
+        return readError();
+    code = reply::readInteger(reply);
+    // A divider outside the list would select no item and echo divider 0.
+    if (!code || *code < 1 || *code > DividerCount)
+        return QStringLiteral("Bad FREQ:REF:DIV response");
+    ui->ref_div_cmb->setCurrentIndex(*code - 1);
+
+    if (!ask(cmd::QueryLock))
+        return readError();
+    code = reply::readInteger(reply);
+    if (!code)
+        return QStringLiteral("Unrecognized 'FREQ:LOCK' response");
+    const QPixmap locked(QStringLiteral(":/Icons/Lock-icon.png"));
+    const QPixmap unlocked(QStringLiteral(":/Icons/Lock-Unlock-icon.png"));
+    if (*code == 1)
+        ui->lock_lbl->setPixmap(locked);
+    else if (*code == 0)
+        ui->lock_lbl->setPixmap(unlocked);
+    else
+        return QStringLiteral("Bad 'FREQ:LOCK' response");
+
+    if (!ask(cmd::QueryPower))
+        return readError();
+    const reply::PowerReading power = reply::readPower(reply);
+    if (!power.value)
+        return readError();
+    if (*power.value < MinPower || *power.value > MaxPower)
+        return QStringLiteral("Power Range Error");
+    ui->Powe_Val->setText(power.powerText);
+    switch (power.status) {
+    case reply::PowerStatus::Minimum:
+        ui->atten_stat_lbl->setText(QStringLiteral("Power is set to Minimum"));
+        break;
+    case reply::PowerStatus::Maximum:
+        ui->atten_stat_lbl->setText(QStringLiteral("Power is set to Maximum"));
+        break;
+    case reply::PowerStatus::Off:
+    case reply::PowerStatus::None:
+        ui->atten_stat_lbl->setText(QString());
+        break;
+    }
+
+    if (!ask(cmd::QueryFrequency))
+        return readError();
+    const std::optional<float> frequency = reply::readDecimal(reply);
+    if (!frequency)
+        return QStringLiteral("Bad FREQ:SET response");
+    if (*frequency != 0.0f && (*frequency < float(minFreq) || *frequency > float(maxFreq)))
+        return QStringLiteral("Frequency Range Error");
+    ui->freq_text->setText(QString::number(*frequency, 'f', 3));
+
+    if (!ask(cmd::QueryActualFrequency))
+        return readError();
+    if (!reply::readDecimal(reply))
+        return QStringLiteral("Unrecognized FREQ:RETACT response");
+    ui->act_freq_lbl->setText(withoutLineEnd(reply));
+
+    if (firmwareMajor(firmwareParts) > 3) {
+        // The dump only feeds the viewer: a failed read is reported and the
+        // viewer keeps what it showed, but the pass goes on.
+        if (ask(cmd::QueryStoredStates))
+            stateViewer->showStates(reply::splitStates(reply));
+        else
+            emit logMsg(readError());
+    }
+
+    if (!models::hasTemperatureSensor(productId)) {
+        ui->temp_lbl->setText(QStringLiteral("N/A"));
+    } else {
+        if (!ask(cmd::QueryTemperature))
+            return readError();
+        const std::optional<float> celsius = reply::readDecimal(reply);
+        if (!celsius)
+            return QStringLiteral("Unrecognized SYST:TEMP response");
+        ui->temp_lbl->setText(QString::number(*celsius, 'f', 2) + QStringLiteral(" C"));
+    }
+    return QString();
+}
+
+// --- Output controls ---------------------------------------------------------
+
+void UsbStickTab::showFrequencyError(const QString &text)
+{
+    QMessageBox box;
+    box.setText(text);
+    box.exec();
+}
+
+void UsbStickTab::on_freq_button_clicked()
+{
+    stopRefresh();
+    const std::optional<float> frequency = reply::readDecimal(ui->freq_text->text());
+    if (!frequency) {
+        showFrequencyError(QStringLiteral("Frequency Not Recognized"));
+        return;
+    }
+    if (float(minFreq) > *frequency || *frequency > float(maxFreq)) {
+        showFrequencyError(QStringLiteral("Frequency Range Error"));
+        return;
+    }
+    queue(cmd::setFrequency(*frequency));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_Powe_set_clicked()
+{
+    stopRefresh();
+    const QString typed = ui->Powe_Val->text();
+    const QString upper = typed.toUpper();
+    if (upper.contains(QLatin1String("MIN")))
+        queue(QString::fromLatin1(cmd::PowerMinimum));
+    else if (upper.contains(QLatin1String("MAX")))
+        queue(QString::fromLatin1(cmd::PowerMaximum));
+    else
+        queue(cmd::setPower(reply::readDecimal(typed).value_or(0.0f)));
+    ui->atten_stat_lbl->setText(QString());
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_set_min_powe_btn_clicked()
+{
+    stopRefresh();
+    queue(QString::fromLatin1(cmd::PowerMinimum));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_set_max_powe_btn_clicked()
+{
+    stopRefresh();
+    queue(QString::fromLatin1(cmd::PowerMaximum));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_power_btn_clicked()
+{
+    stopRefresh();
+    const QString state = ui->power_lbl->text();
+    if (state.contains(QLatin1String("OFF"))) {
+        queue(cmd::rfOutput(true));
+        ui->power_lbl->setText(QStringLiteral("RF Power is ON"));
+    } else if (state.contains(QLatin1String("ON"))) {
+        queue(cmd::rfOutput(false));
+        ui->power_lbl->setText(QStringLiteral("RF Power is OFF"));
+    }
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_ref_int_radio_toggled(bool checked)
+{
+    stopRefresh();
+    if (!initialised) {
+        refreshTimer->start();
+        return;
+    }
+    queue(cmd::referenceExternal(!checked));
+    // The reference frequency can be entered only for an external reference.
+    ui->reference_freq_txt->setEnabled(!checked);
+    ui->set_ref_freq_btn->setEnabled(!checked);
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_set_ref_freq_btn_clicked()
+{
+    stopRefresh();
+    const QString typed = ui->reference_freq_txt->text();
+    const int megahertz = typed.toInt();
+    if (megahertz < MinReferenceMHz || megahertz > MaxReferenceMHz)
+        return;
+    queue(cmd::referenceFrequency(typed));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_ref_div_cmb_currentIndexChanged(QString arg1)
+{
+    stopRefresh();
+    if (!initialised) {
+        refreshTimer->start();
+        return;
+    }
+    queue(cmd::referenceDivider(arg1.toInt()));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_pllm_frac_rad_toggled(bool checked)
+{
+    stopRefresh();
+    queue(cmd::pllMode(checked ? 0 : 1));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_refresh_btn_clicked()
+{
+    startRefresh();
+}
+
+// --- Stored states -------------------------------------------------------------
+
+void UsbStickTab::on_state_cmb_currentIndexChanged(int index)
+{
+    stopRefresh();
+    if (index != 0) {
+        ui->save_state_btn->setEnabled(true);
+        ui->save_state_btn->setText(QStringLiteral("Save Current\n Parameters to:\nState ")
+                                    + QString::number(currentState));
+    } else {
+        ui->save_state_btn->setEnabled(false);
+        ui->save_state_btn->setText(QStringLiteral("Cannot Save to\n State 0"));
+    }
+    const QString from = QString::number(currentState);
+    const QString to = QString::number(index);
+    for (QPushButton *button : {ui->load_state_btn, ui->save_state_btn, ui->set_default_btn})
+        button->setText(button->text().replace(from, to));
+    currentState = quint8(index);
+    refreshTimer->start();
+}
+
+void UsbStickTab::on_load_state_btn_clicked()
+{
+    stopRefresh();
+    queue(cmd::loadState(ui->state_cmb->currentIndex()));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_save_state_btn_clicked()
+{
+    stopRefresh();
+    const int state = ui->state_cmb->currentIndex();
+    if (state == 0)
+        return; // state 0 holds the factory settings and is never overwritten
+    queue(cmd::saveState(state));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_set_default_btn_clicked()
+{
+    stopRefresh();
+    queue(cmd::bootState(ui->state_cmb->currentIndex()));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_view_state_parameters_clicked()
+{
+    stopRefresh();
+    stateViewer->show();
+    refreshTimer->start();
+}
+
+// --- Temperature threshold -----------------------------------------------------
+
+void UsbStickTab::set_thres(float thrs)
+{
+    stopRefresh();
+    queue(cmd::temperatureThreshold(thrs));
+    sendVisaMessages();
+}
+
+void UsbStickTab::on_Thres_btn_clicked()
+{
+    stopRefresh();
+    thresWindow->show();
+    refreshTimer->start();
+}
+
+// --- Timer, log and closing ----------------------------------------------------
+
+void UsbStickTab::debugOut(QString str)
+{
+    stopRefresh();
+    qDebug() << resourceName + QStringLiteral(":") + str;
+    refreshTimer->start();
+}
+
+void UsbStickTab::tabsChanged()
+{
+    stopRefresh();
+    if (isVisible())
+        refreshTimer->start();
+}
+
+void UsbStickTab::closeStateViewer()
+{
+    stopRefresh();
+    stateViewer->close();
+    thresWindow->close();
+    close();
+    deleteLater();
+}

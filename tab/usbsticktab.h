@@ -1,0 +1,106 @@
+#ifndef USBSYNTH_USBSTICKTAB_H
+#define USBSYNTH_USBSTICKTAB_H
+
+#include "link/visalibrary.h"
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+class QButtonGroup;
+class QTimer;
+class ThresSet;
+class profile_viewer;
+
+namespace Ui {
+class UsbStickTab;
+}
+
+// The page that controls one instrument: it polls the instrument's state
+// once a second while it is shown and the operator is not editing, and turns
+// every operator action into command lines sent in a short session of their
+// own. A batch and a refresh pass never overlap (busy).
+class UsbStickTab : public QWidget
+{
+    Q_OBJECT
+
+public:
+    UsbStickTab(visa::Session resourceManager, QString resourceName, QString firmware, QString model,
+                QString serial, QString productId, QWidget *parent = nullptr);
+    ~UsbStickTab();
+
+    // Schedules the next refresh one timer interval from now.
+    void startRefresh();
+
+signals:
+    void logMsg(QString msg);
+    // Relays of the three entry fields, connected by name: selecting or
+    // typing stops polling, finishing the edit schedules the next refresh.
+    void on_freq_text_selectionChanged();
+    void on_freq_text_textEdited();
+    void on_freq_text_editingFinished();
+    void on_reference_freq_txt_selectionChanged();
+    void on_reference_freq_txt_textEdited();
+    void on_reference_freq_txt_editingFinished();
+    void on_Powe_Val_selectionChanged();
+    void on_Powe_Val_textEdited();
+    void on_Powe_Val_editingFinished();
+    void connectionLost();
+
+private slots:
+    void on_freq_button_clicked();
+    void on_ref_int_radio_toggled(bool checked);
+    void on_Powe_set_clicked();
+    void on_refresh_btn_clicked();
+    void on_set_min_powe_btn_clicked();
+    void on_set_max_powe_btn_clicked();
+    void on_pllm_frac_rad_toggled(bool checked);
+    void on_ref_div_cmb_currentIndexChanged(QString arg1);
+    void on_set_ref_freq_btn_clicked();
+    void on_view_state_parameters_clicked();
+    void on_load_state_btn_clicked();
+    void on_save_state_btn_clicked();
+    void on_set_default_btn_clicked();
+    void on_power_btn_clicked();
+    void on_state_cmb_currentIndexChanged(int index);
+    void set_thres(float thrs);
+    void on_Thres_btn_clicked();
+    void debugOut(QString str);
+    void refreshInterface();
+    void sendVisaMessages();
+
+public slots:
+    void tabsChanged();
+    void closeStateViewer();
+
+private:
+    visa::Status openVisaSession();
+    // Reports a session that could not be opened and asks for a rescan.
+    void connectionFailed(visa::Status status);
+    // One refresh pass inside an open session; the message of the first
+    // unusable reply, or an empty text when every step succeeded.
+    QString refreshPass();
+    void stopRefresh();
+    void queue(const QString &line);
+    void showFrequencyError(const QString &text);
+
+    QTimer *refreshTimer;
+    Ui::UsbStickTab *ui;
+    ThresSet *thresWindow;
+    QButtonGroup *refSourceGroup;
+    QButtonGroup *pllModeGroup;
+    QStringList firmwareParts;
+    quint32 minFreq = 0;
+    quint32 maxFreq = 0;
+    profile_viewer *stateViewer;
+    quint8 currentState = 0;
+    visa::Session resourceManager;
+    QString resourceName;
+    visa::Session instrument = visa::NullSession;
+    QString productId;
+    bool busy = false;
+    QStringList commandQueue;
+    bool initialised = false;
+};
+
+#endif // USBSYNTH_USBSTICKTAB_H
