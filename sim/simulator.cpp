@@ -78,6 +78,9 @@ void Simulator::refreshConfiguration()
     }
     if (configured && stamp == loadedStamp)
         return;
+    // Another file is another bench: nothing carries over from the last one.
+    if (!configured || stamp.path != loadedStamp.path)
+        applyConfiguration({});
     configured = true;
     loadedStamp = stamp;
     Configuration configuration =

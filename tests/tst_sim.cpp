@@ -354,12 +354,10 @@ void SimTest::savedStates()
     QFETCH(QByteArrayList, settings);
     QFETCH(int, slot);
     QFETCH(QByteArray, stored);
-    // A fresh instrument for each row.
-    static int row = 0;
-    const QByteArray name = "USB0::0x3A7C::0x000F::SAVE" + QByteArray::number(++row) + "::INSTR";
-    useConfig(R"({"resources": [{"resource": ")" + name + R"(", "idn": "x,774,S,V4.1.0",
+    // Each row starts afresh: init() switched to the built-in set in between.
+    useConfig(R"({"resources": [{"resource": "USB0::0x3A7C::0x000F::SAVE1::INSTR", "idn": "x,774,S,V4.1.0",
                   "state": {"frequency": 2200}}]})");
-    const ViSession session = openInstrument(manager, name.constData());
+    const ViSession session = openInstrument(manager, "USB0::0x3A7C::0x000F::SAVE1::INSTR");
     QVERIFY(session != VI_NULL);
     QByteArray before;
     QCOMPARE(query(session, "SYST:READSTATE?", &before), VI_SUCCESS);
@@ -813,12 +811,21 @@ void SimTest::reloadWhileRunning()
     again = openInstrument(manager, a);
     QCOMPARE(query(again, "FREQ:SET?", &reply), VI_SUCCESS);
     QCOMPARE(reply, QByteArray("300\n"));
-    visa.close(again);
 
-    // Naming another file switches to it.
-    useConfig(R"({"resources": [{"resource": "USB0::0x3A7C::0x0012::OTHER::INSTR"}]})",
+    // Another file is another bench: the same instrument there starts
+    // afresh, and sessions to the old one are cut off.
+    QCOMPARE(send(again, "FREQ:SET 400"), VI_SUCCESS);
+    useConfig(R"({"resources": [{"resource": "USB0::0x3A7C::0x0012::OTHER::INSTR"},
+                                {"resource": "USB0::0x3A7C::0x000F::RELOAD_A::INSTR", "idn": "x,774,A,V4",
+                                 "state": {"frequency": 300}}]})",
               QStringLiteral("other.json"));
-    QCOMPARE(search(manager, "?*"), QStringList{"USB0::0x3A7C::0x0012::OTHER::INSTR"});
+    QCOMPARE(search(manager, "?*"), QStringList({"USB0::0x3A7C::0x0012::OTHER::INSTR", QString::fromLatin1(a)}));
+    QCOMPARE(send(again, "FREQ:SET?"), VI_ERROR_CONN_LOST);
+    visa.close(again);
+    again = openInstrument(manager, a);
+    QCOMPARE(query(again, "FREQ:SET?", &reply), VI_SUCCESS);
+    QCOMPARE(reply, QByteArray("300\n"));
+    visa.close(again);
 }
 
 // A read waiting for a reply gives the mutex up: another thread's call can
