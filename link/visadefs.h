@@ -70,7 +70,7 @@ typedef ViUInt32 ViAttrState;
 #define VI_ERROR_TMO ((ViStatus)0xBFFF0015)
 #define VI_ERROR_NSUP_ATTR ((ViStatus)0xBFFF001D)
 #define VI_ERROR_NSUP_ATTR_STATE ((ViStatus)0xBFFF001E)
-#define VI_ERROR_INV_FMT ((ViStatus)0xBFFF002C)
+#define VI_ERROR_INV_FMT ((ViStatus)0xBFFF003F)
 #define VI_ERROR_IO ((ViStatus)0xBFFF003E)
 #define VI_ERROR_USER_BUF ((ViStatus)0xBFFF0071)
 #define VI_ERROR_NSUP_OPER ((ViStatus)0xBFFF0067)

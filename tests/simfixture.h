@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
+
 class SimFixture
 {
 public:
@@ -33,8 +35,9 @@ public:
             qFatal("cannot write the simulator configuration");
         file.write(json);
         file.close();
-        QFile::remove(path("sim.json"));
-        QFile::rename(path("sim.json.new"), path("sim.json"));
+        // Replaced in one step: a reader never sees the file missing.
+        std::rename(QFile::encodeName(path("sim.json.new")).constData(),
+                    QFile::encodeName(path("sim.json")).constData());
     }
 
     void clearTrace() { QFile::remove(path("trace.txt")); }
