@@ -17,6 +17,7 @@ extra=()
 # The standard VISA client that checks the simulator from outside.
 extra+=(python3-pyvisa)
 ensure_packages "${USBSYNTH_PACKAGES[@]}" "${extra[@]}"
+ensure_locale de_DE.UTF-8
 build_tree "$dir" "${options[@]}"
 
 export QT_QPA_PLATFORM=offscreen

@@ -28,6 +28,18 @@ ensure_packages() {
     }
 }
 
+# Generates a locale when it is missing and we may (root): the parsing tests
+# run once under a decimal-comma locale.
+ensure_locale() {
+    local name=$1
+    locale -a 2>/dev/null | grep -qi "^${name//-/}$\|^${name}$" && return 0
+    [ "$(id -u)" -eq 0 ] || return 0
+    ensure_packages locales
+    sed -i "s/^# *\(${name} \)/\1/" /etc/locale.gen
+    grep -q "^${name} " /etc/locale.gen || echo "${name} UTF-8" >>/etc/locale.gen
+    locale-gen >/dev/null
+}
+
 # build_tree <dir> [cmake options...]: configures <dir> when it is new or its
 # options changed, then builds it.
 build_tree() {

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks against the simulated instruments and
+# prints their tables. Pass the CPU-measurement length in seconds (default 60).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/setup.sh
+ensure_packages "${USBSYNTH_PACKAGES[@]}"
+build_tree build >/dev/null
+export USBSYNTH_VISA_LIBRARY=sim QT_QPA_PLATFORM=offscreen
+echo "# refresh pass"
+build/bin/bench_refresh 2000
+echo
+echo "# start-up, memory, CPU"
+build/bin/bench_startup "${1:-60}"
