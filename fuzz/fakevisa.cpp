@@ -88,7 +88,7 @@ FAKEVISA_API ViStatus viFindNext(ViFindList, ViChar desc[])
     if (findPosition < findPlan.next.size())
         step = findPlan.next[findPosition++];
     else if (findPlan.endless)
-        step.bytes = "USB0::0x3A7C::0x000F::MORE::INSTR";
+        step.bytes = "USB0::MORE";
     else
         step.status = VI_ERROR_RSRC_NFOUND;
     if (step.status < 0)

@@ -36,12 +36,17 @@ fakevisa::FindPlan planFrom(const uint8_t *data, size_t size)
     fuzz::Input in(data, size);
     fakevisa::FindPlan plan;
     const uint8_t flags = in.byte();
-    plan.endless = (flags & 0x0F) == 0x0F;
+    // A list that never ends costs thousands of calls: one flag value only.
+    plan.endless = flags == 0xFF;
     switch (flags >> 6) {
     case 0: plan.count = in.byte(); break;
     case 1: plan.count = 0; break;
     case 2: plan.count = UINT32_MAX - in.byte(); break;
-    default: plan.count = MaxResources - 2 + in.byte() % 4; break;
+    default: {
+        const uint8_t b = in.byte();
+        plan.count = (b & 0x80) ? UINT32_MAX - (b & 0x7F) : MaxResources - 2 + b % 4;
+        break;
+    }
     }
     plan.first = stepFrom(in);
     while (!in.atEnd())

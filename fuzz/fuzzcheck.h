@@ -3,6 +3,7 @@
 
 // Helpers shared by the fuzz targets.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -26,11 +27,20 @@
 
 namespace fuzz {
 
-// The input as the panel sees a reply: bytes decoded as UTF-8. NUL bytes are
-// kept; the readers must cope with them too.
+// The bytes up to the first NUL: VISA hands text over as C strings, and
+// visa::readReply cuts a reply there too.
+inline QByteArray bytesBeforeNul(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const qsizetype nul = bytes.indexOf('\0');
+    return nul >= 0 ? bytes.left(nul) : bytes;
+}
+
+// The input as the readers get a reply from visa::readReply: cut at the
+// first NUL and decoded as UTF-8 (malformed bytes included).
 inline QString text(const uint8_t *data, size_t size)
 {
-    return QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    return QString::fromUtf8(bytesBeforeNul(data, size));
 }
 
 // Splits on every occurrence of separator, keeping empty pieces. Written out
