@@ -105,8 +105,11 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     firmwareParts = firmware.split(QLatin1Char('.'));
     firmwareParts.first().remove(0, 1);
 
+    QStringList dividers;
+    dividers.reserve(DividerCount);
     for (int divider = 1; divider <= DividerCount; ++divider)
-        ui->ref_div_cmb->addItem(QString::number(divider));
+        dividers << QString::number(divider);
+    ui->ref_div_cmb->addItems(dividers);
 
     ui->state_cmb->setCurrentIndex(1);
     ui->state_cmb->setCurrentIndex(0);
