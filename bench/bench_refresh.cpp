@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <sys/prctl.h>
+
 namespace {
 
 const QString Descriptor = QStringLiteral("USB0::0x3A7C::0x0010::BENCH1::INSTR");
@@ -47,6 +49,10 @@ PassTimes timePasses(UsbStickTab &tab, int passes)
 int main(int argc, char *argv[])
 {
     bench::SimBench sim(config(0));
+    // The simulated latency is a sleep inside this process; without this the
+    // kernel may wake it up to 50 us late, which is the host's doing, not the
+    // panel's.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     QApplication app(argc, argv);
     const int passes = argc > 1 ? QByteArray(argv[1]).toInt() : 2000;
 
@@ -83,6 +89,9 @@ int main(int argc, char *argv[])
     const double budget = 11 * latencyMs + 1;
     bench::printRow("refresh pass, 1 ms read latency: wall, median", QStringLiteral("%1 ms").arg(slowWall, 0, 'f', 3),
                     QStringLiteral("<= %1 ms").arg(budget), slowWall <= budget);
+    bench::printRow("  beyond 11 x latency (the panel's own part)",
+                    QStringLiteral("%1 us").arg((slowWall - 11 * latencyMs) * 1e3, 0, 'f', 1),
+                    QStringLiteral("< 1000 us"), slowWall - 11 * latencyMs < 1);
     bench::printRow("refresh pass, 1 ms read latency: CPU, median",
                     QStringLiteral("%1 us").arg(bench::percentile(slow.cpu, 0.5) * 1e6, 0, 'f', 1),
                     QStringLiteral("< 1 ms"), bench::percentile(slow.cpu, 0.5) < 1e-3);
