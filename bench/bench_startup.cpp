@@ -5,6 +5,8 @@
 #include "benchsupport.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QTabWidget>
 #include <QTest>
@@ -20,6 +22,15 @@ QByteArray fourInstruments()
                        .arg(QLatin1String(ids[i]))
                        .arg(i);
     return QStringLiteral(R"({"resources": [%1]})").arg(entries.join(QLatin1Char(','))).toUtf8();
+}
+
+// Runs the event loop for a while. QTest::qWait would poll every 10 ms and
+// put its own CPU use into the measurement.
+void runEventLoop(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 } // namespace
@@ -51,17 +62,17 @@ int main(int argc, char *argv[])
     auto *tabWidget = window->findChild<QTabWidget *>();
     for (int i = 0; i < tabs; ++i) {
         tabWidget->setCurrentIndex(i);
-        QTest::qWait(1200);
+        runEventLoop(1200);
     }
     const double rss = bench::residentMB();
     bench::printRow("resident memory with 4 tabs", QStringLiteral("%1 MB").arg(rss, 0, 'f', 1),
                     QStringLiteral("< 60 MB"), rss < 60);
 
     tabWidget->setCurrentIndex(0);
-    QTest::qWait(1500);
+    runEventLoop(1500);
     const double cpu0 = bench::cpuSeconds();
     const double wall0 = bench::wallSeconds();
-    QTest::qWait(cpuSeconds * 1000);
+    runEventLoop(cpuSeconds * 1000);
     const double share = 100.0 * (bench::cpuSeconds() - cpu0) / (bench::wallSeconds() - wall0);
     bench::printRow(qPrintable(QStringLiteral("CPU use, one polling tab, over %1 s").arg(cpuSeconds)),
                     QStringLiteral("%1 %").arg(share, 0, 'f', 3), QStringLiteral("< 0.5 %"), share < 0.5);
