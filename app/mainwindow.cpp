@@ -52,6 +52,8 @@ MainWindow::~MainWindow()
 
 void MainWindow::on_connected_devices_refresh_btn_clicked()
 {
+    if (scanning)
+        return; // the running scan rebuilds the tabs anyway
     emit closing();
     scanForDevices();
 }
@@ -63,12 +65,15 @@ void MainWindow::on_About_btn_clicked()
 
 void MainWindow::connectionLost()
 {
+    if (scanning)
+        return; // the tab reports again on its next attempt, after this scan
     emit closing();
     scanForDevices();
 }
 
 void MainWindow::scanForDevices()
 {
+    scanning = true;
     // Every tab of the previous scan has closed on closing(); its resource
     // manager has no user left.
     if (scanResourceManager != visa::NullSession) {
@@ -125,4 +130,5 @@ void MainWindow::scanForDevices()
         visa::close(rm);
     }
     splash->close();
+    scanning = false;
 }

@@ -51,6 +51,9 @@ private:
     // The resource manager shared by the tabs of the last scan; closed when
     // those tabs are gone (at the next scan, or with the window).
     visa::Session scanResourceManager = visa::NullSession;
+    // True while a scan runs. Its splash messages let events through, so a
+    // rescan could otherwise start inside it.
+    bool scanning = false;
 };
 
 #endif // USBSYNTH_MAINWINDOW_H

@@ -77,6 +77,7 @@ private slots:
     void noLibrary();
     void rescanRebuildsTheSamePages();
     void lostConnectionRebuildsAllTabs();
+    void rescanDuringScanIsIgnored();
     void tabLogReachesRunLog();
     void aboutWindowShownOnce();
 
@@ -266,6 +267,33 @@ void tst_mainwindow::lostConnectionRebuildsAllTabs()
     QVERIFY(polling(page(window, 0)));
     QCOMPARE(sim->logMessages(), QStringList{QStringLiteral("Connection Error: Code -1073807343")});
     QCOMPARE(sim->count(QLatin1Char('F'), SnA), 1);
+}
+
+void tst_mainwindow::rescanDuringScanIsIgnored()
+{
+    sim->configure(TwoInstruments);
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *search = window.findChild<QPushButton *>(QStringLiteral("connected_devices_refresh_btn"));
+
+    // The splash messages of a scan let events through: a second press (and
+    // a lost connection) arriving then must not start a scan inside the scan.
+    int nested = 0;
+    QTimer::singleShot(0, &window, [&] {
+        ++nested;
+        search->click();
+        QMetaObject::invokeMethod(&window, "connectionLost");
+    });
+    search->click();
+    deleteClosedTabs();
+
+    QCOMPARE(nested, 1);
+    QCOMPARE(pageLabels(window), (QStringList{"SN:SNA", "SN:SNB"}));
+    QCOMPARE(sim->count(QLatin1Char('O'), QStringLiteral("DefaultRM")), 2);
+    QCOMPARE(sim->count(QLatin1Char('C'), QStringLiteral("DefaultRM")), 1);
+    QCOMPARE(sim->count(QLatin1Char('O'), SnA), 2); // once per scan, no more
+    QVERIFY(polling(page(window, 0)));
 }
 
 void tst_mainwindow::tabLogReachesRunLog()
