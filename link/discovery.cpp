@@ -33,8 +33,12 @@ DescriptorFields descriptorFields(const QString &descriptor)
 
 std::optional<int> productIdValue(const QString &text)
 {
-    static const QRegularExpression hex(QStringLiteral("^0[xX]([0-9A-Fa-f]{1,8})$"));
-    static const QRegularExpression decimal(QStringLiteral("^[0-9]{1,10}$"));
+    // Anchored to the whole text: "$" alone would also match before a final
+    // line feed and let "0x15\n" through.
+    static const QRegularExpression hex(
+        QRegularExpression::anchoredPattern(QStringLiteral("0[xX]([0-9A-Fa-f]{1,8})")));
+    static const QRegularExpression decimal(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,10}")));
     bool ok = false;
     int value = 0;
     if (const QRegularExpressionMatch m = hex.match(text); m.hasMatch())

@@ -45,6 +45,9 @@ void tst_discovery::productIdRange_data()
     QTest::newRow("signed") << "-15" << false;
     QTest::newRow("signed hex") << "0x-F" << false;
     QTest::newRow("overflow") << "0x1000000000F" << false;
+    QTest::newRow("hex, trailing line feed") << "0x15\n" << false;
+    QTest::newRow("decimal, trailing line feed") << "21\n" << false;
+    QTest::newRow("leading line feed") << "\n0x15" << false;
 }
 
 void tst_discovery::productIdRange()
