@@ -85,7 +85,7 @@ soak() {
     fail() { failures+=("$label: $1"); }
 
     mkdir -p "$work"
-    rm -rf "$work"/{sim.json,sim.json.new,trace.txt,log.txt,report.txt,stdout,stderr,runtime}
+    rm -rf "$work"/{sim.json,sim.json.new,trace.txt,log.txt,report.txt,journal.txt,stdout,stderr,runtime}
     mkdir -p -m 700 "$work/runtime"
     workdirs+=("$work")
 
@@ -98,6 +98,7 @@ soak() {
         USBSYNTH_SOAK_SECONDS="$seconds"
         USBSYNTH_SOAK_SEED="$seed"
         USBSYNTH_SOAK_REPORT="$work/report.txt"
+        USBSYNTH_SOAK_JOURNAL="$work/journal.txt"
     )
     local preload=$driver
     if [ "$sanitized" = 1 ]; then
@@ -198,6 +199,13 @@ soak() {
     fi
     echo "sessions in the trace (opens, closes, failed opens):"
     awk '{ printf "  %-40s O %-6s C %-6s F %s\n", $1, $2, $3, $4 }' <<<"$sessions"
+    # Two resource managers opened without a close between them: a scan
+    # started inside another. Shown to help read a pairing failure.
+    local nested
+    nested=$(awk '$3 == "DefaultRM" { if ($2 == "O" && last == "O") { n++; print "    at " $1 " ms" > "/dev/stderr" } last = $2 }
+        END { print n + 0 }' "$work/trace.txt" 2>"$work/nested.txt")
+    echo "resource managers opened right after another (scan inside a scan): $nested"
+    [ "$nested" = 0 ] || cat "$work/nested.txt"
     echo
 }
 

@@ -9,6 +9,8 @@
 //   USBSYNTH_SOAK_SECONDS                    run length, default 60
 //   USBSYNTH_SOAK_SEED                       PRNG seed, default from the clock
 //   USBSYNTH_SOAK_REPORT                     report file, default soak-report.txt
+//   USBSYNTH_SOAK_JOURNAL                    optional: one line per action and
+//                                            configuration change, as they happen
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -229,6 +231,7 @@ private:
     };
     void check(const Expectation &e, const QStringList &segment);
     void mismatch(const QString &what);
+    void journal(const QString &line);
     // Memory is compared in one and the same state: the base bench, freshly
     // scanned, after a few seconds of polling.
     enum class Settle { First, End };
@@ -246,6 +249,7 @@ private:
     QString configPath;
     QString tracePath;
     QString reportPath;
+    QFile journalFile;
     int seconds = 60;
     quint64 seed = 0;
     std::mt19937_64 rng;
@@ -306,6 +310,12 @@ SoakDriver::SoakDriver(QObject *parent)
     if (configPath.isEmpty() || tracePath.isEmpty()) {
         std::fprintf(stderr, "soak: USBSYNTH_SIM_CONFIG and USBSYNTH_SIM_TRACE must name files\n");
         std::exit(2);
+    }
+    const QString journalPath = qEnvironmentVariable("USBSYNTH_SOAK_JOURNAL");
+    if (!journalPath.isEmpty()) {
+        journalFile.setFileName(journalPath);
+        if (!journalFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            std::fprintf(stderr, "soak: cannot write %s\n", qPrintable(journalPath));
     }
     bool ok = false;
     seconds = qEnvironmentVariableIntValue("USBSYNTH_SOAK_SECONDS", &ok);
@@ -500,7 +510,11 @@ void SoakDriver::mutate()
     const int choice = weighted({20, 4, 8, 6, 6, 6, 7, 6, 4, unplugWeight, replugWeight, 3, 2});
     const QString query = QString::fromLatin1(Queries[uniform(0, int(std::size(Queries)) - 1)]);
     Instrument *target = randomInstrument(true);
-    const auto note = [this](const char *what) { ++configChanges[QString::fromLatin1(what)]; };
+    const auto note = [this, &target, &query](const char *what) {
+        ++configChanges[QString::fromLatin1(what)];
+        journal(QStringLiteral("config %1 %2 %3")
+                    .arg(QLatin1String(what), target ? target->serial : QStringLiteral("-"), query));
+    };
 
     switch (choice) {
     case HealOne:
@@ -587,6 +601,7 @@ void SoakDriver::mutate()
         absent = &bench[pickFrom(candidates)];
         absent->present = true;
         absent->heal();
+        target = absent;
         note("replug");
         break;
     }
@@ -610,6 +625,7 @@ void SoakDriver::mutate()
         instrument.serial = QStringLiteral("SK%1").arg(nextSerial++);
         instrument.timeoutMs = uniform(100, 300);
         bench << instrument;
+        target = &bench.last();
         note("new instrument");
         break;
     }
@@ -949,6 +965,7 @@ void SoakDriver::operate()
         e.descriptor.clear(); // nothing at all may be written
         break;
     case Rescan:
+        journal(QStringLiteral("action rescan"));
         ++rescansPressed;
         checkable = false;
         if (auto *button = mainWindow->findChild<QAbstractButton *>(QStringLiteral("connected_devices_refresh_btn")))
@@ -982,8 +999,20 @@ QStringList SoakDriver::traceFrom(qint64 offset) const
     return lines;
 }
 
+void SoakDriver::journal(const QString &line)
+{
+    if (!journalFile.isOpen())
+        return;
+    const double at = clock.isValid() ? elapsedSeconds() : 0.0;
+    journalFile.write(QStringLiteral("%1 %2\n").arg(at, 0, 'f', 3).arg(line).toUtf8());
+}
+
 void SoakDriver::check(const Expectation &e, const QStringList &segment)
 {
+    journal(QStringLiteral("action %1 SN:%2 %3 \"%4\" %5 line(s) in the trace")
+                .arg(e.kind, e.serial.isEmpty() ? QStringLiteral("-") : e.serial,
+                     e.reachable ? QStringLiteral("reachable") : QStringLiteral("unreachable"), e.line)
+                .arg(segment.size()));
     const auto describe = [&](const QString &problem) {
         QStringList shown = segment.mid(0, 12);
         if (segment.size() > 12)
@@ -1072,6 +1101,7 @@ void SoakDriver::settle(Settle phase)
         return;
     }
     settling = true;
+    journal(QStringLiteral("settle: base bench, rescan"));
     actionTimer.stop();
     configTimer.stop();
     for (int i = 0; i < bench.size(); ++i) {
