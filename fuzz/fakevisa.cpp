@@ -47,7 +47,12 @@ void planFind(const FindPlan &plan)
 {
     findPlan = plan;
     findPosition = 0;
-    findRecord = FindLog();
+    // Cleared field by field so that the log keeps its capacity: a list that
+    // never ends writes thousands of descriptors per input.
+    findRecord.written.clear();
+    findRecord.findNextCalls = 0;
+    findRecord.handedList = 0;
+    findRecord.listClosed = false;
 }
 
 const FindLog &findLog()
@@ -84,17 +89,17 @@ FAKEVISA_API ViStatus viFindRsrc(ViSession, const ViChar *, ViFindList *list, Vi
 FAKEVISA_API ViStatus viFindNext(ViFindList, ViChar desc[])
 {
     ++findRecord.findNextCalls;
-    FindStep step;
-    if (findPosition < findPlan.next.size())
-        step = findPlan.next[findPosition++];
-    else if (findPlan.endless)
-        step.bytes = "USB0::MORE";
-    else
-        step.status = VI_ERROR_RSRC_NFOUND;
-    if (step.status < 0)
+    if (findPosition < findPlan.next.size()) {
+        const FindStep &step = findPlan.next[findPosition++];
+        if (step.status >= 0)
+            writeDescriptor(desc, step.bytes);
         return step.status;
-    writeDescriptor(desc, step.bytes);
-    return step.status;
+    }
+    if (!findPlan.endless)
+        return VI_ERROR_RSRC_NFOUND;
+    static const std::string more = "USB0::MORE";
+    writeDescriptor(desc, more);
+    return VI_SUCCESS;
 }
 
 FAKEVISA_API ViStatus viOpen(ViSession, const ViChar *, ViAccessMode, ViUInt32, ViSession *vi)
