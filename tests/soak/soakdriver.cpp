@@ -255,6 +255,9 @@ private:
     std::mt19937_64 rng;
 
     QList<Instrument> bench;
+    // Instruments dropped from the bench while absent, by serial number: the
+    // panel may still show a tab for one until its next scan.
+    QHash<QString, QString> forgotten;
     int nextSerial = 1;
 
     QPointer<QWidget> mainWindow;
@@ -613,6 +616,7 @@ void SoakDriver::mutate()
             bool dropped = false;
             for (int i = BaseInstruments; i < bench.size() && !dropped; ++i) {
                 if (!bench.at(i).present) {
+                    forgotten.insert(bench.at(i).serial, bench.at(i).descriptor());
                     bench.removeAt(i);
                     dropped = true;
                 }
@@ -783,6 +787,9 @@ void SoakDriver::operate()
         if (const Instrument *instrument = bySerial(e.serial)) {
             e.descriptor = instrument->descriptor();
             e.reachable = instrument->reachable();
+        } else if (forgotten.contains(e.serial)) {
+            e.descriptor = forgotten.value(e.serial);
+            e.reachable = false; // gone from the configuration: every open fails
         } else {
             mismatch(QStringLiteral("a tab for %1, an instrument never configured").arg(e.serial));
         }
