@@ -108,14 +108,14 @@ char readEscape(const char *&p)
 }
 
 template<typename T>
-bool appendFormatted(std::string *out, const std::string &spec, T value)
+bool appendFormatted(std::string *out, const std::string &directive, T value)
 {
-    const int size = std::snprintf(nullptr, 0, spec.c_str(), value);
+    const int size = std::snprintf(nullptr, 0, directive.c_str(), value);
     if (size < 0)
         return false;
     const size_t at = out->size();
     out->resize(at + size_t(size) + 1);
-    std::snprintf(out->data() + at, size_t(size) + 1, spec.c_str(), value);
+    std::snprintf(out->data() + at, size_t(size) + 1, directive.c_str(), value);
     out->resize(at + size_t(size));
     return true;
 }
@@ -124,21 +124,21 @@ bool appendFormatted(std::string *out, const std::string &spec, T value)
 // an attempt to print megabytes.
 constexpr int FieldLimit = 4096;
 
-bool readNumberField(const char *&p, va_list &args, std::string *spec, bool *ok)
+bool readNumberField(const char *&p, va_list &args, std::string *directive, bool *ok)
 {
     if (*p == '*') {
         ++p;
         const int value = va_arg(args, int);
         if (value > FieldLimit || value < -FieldLimit)
             *ok = false;
-        *spec += std::to_string(value);
+        *directive += std::to_string(value);
         return true;
     }
     int value = 0;
     bool any = false;
     while (std::isdigit(static_cast<unsigned char>(*p))) {
         value = value * 10 + (*p++ - '0');
-        *spec += p[-1];
+        *directive += p[-1];
         any = true;
         if (value > FieldLimit)
             *ok = false;
@@ -171,14 +171,14 @@ ViStatus formatMessage(const char *format, va_list list, std::string *out)
             ++p;
             continue;
         }
-        std::string spec = "%";
+        std::string directive = "%";
         while (*p && std::strchr("-+ #0", *p))
-            spec += *p++;
+            directive += *p++;
         bool ok = true;
-        readNumberField(p, args, &spec, &ok);
+        readNumberField(p, args, &directive, &ok);
         if (*p == '.') {
-            spec += *p++;
-            readNumberField(p, args, &spec, &ok);
+            directive += *p++;
+            readNumberField(p, args, &directive, &ok);
         }
         if (!ok)
             return ErrorInvalidFormat;
@@ -192,10 +192,10 @@ ViStatus formatMessage(const char *format, va_list list, std::string *out)
         case 'd':
         case 'i':
             if (length == Length::LongLong)
-                written = appendFormatted(out, spec + "ll" + conversion, va_arg(args, long long));
+                written = appendFormatted(out, directive + "ll" + conversion, va_arg(args, long long));
             else
                 written = appendFormatted(out,
-                                          spec + (length == Length::Short ? "h"
+                                          directive + (length == Length::Short ? "h"
                                                   : length == Length::Char ? "hh"
                                                                            : "")
                                               + conversion,
@@ -206,24 +206,24 @@ ViStatus formatMessage(const char *format, va_list list, std::string *out)
         case 'x':
         case 'X':
             if (length == Length::LongLong)
-                written = appendFormatted(out, spec + "ll" + conversion,
+                written = appendFormatted(out, directive + "ll" + conversion,
                                           va_arg(args, unsigned long long));
             else
                 written = appendFormatted(out,
-                                          spec + (length == Length::Short ? "h"
+                                          directive + (length == Length::Short ? "h"
                                                   : length == Length::Char ? "hh"
                                                                            : "")
                                               + conversion,
                                           va_arg(args, unsigned int));
             break;
         case 'c':
-            written = appendFormatted(out, spec + 'c', va_arg(args, int));
+            written = appendFormatted(out, directive + 'c', va_arg(args, int));
             break;
         case 's': {
             const char *text = va_arg(args, const char *);
             if (!text)
                 return VI_ERROR_USER_BUF;
-            written = appendFormatted(out, spec + 's', text);
+            written = appendFormatted(out, directive + 's', text);
             break;
         }
         case 'f':
@@ -235,9 +235,9 @@ ViStatus formatMessage(const char *format, va_list list, std::string *out)
         case 'a':
         case 'A':
             if (length == Length::LongDouble)
-                written = appendFormatted(out, spec + 'L' + conversion, va_arg(args, long double));
+                written = appendFormatted(out, directive + 'L' + conversion, va_arg(args, long double));
             else
-                written = appendFormatted(out, spec + conversion, va_arg(args, double));
+                written = appendFormatted(out, directive + conversion, va_arg(args, double));
             break;
         default:
             return ErrorInvalidFormat;
