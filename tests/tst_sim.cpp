@@ -296,15 +296,17 @@ void SimTest::commandChangesQuery_data()
     QTest::newRow("power, RF off") << mhz << QByteArrayList{"POWE:SET -12.5", "POWE:RF 0"} << QByteArray("POWE:SET?") << QByteArray("OFF,-12.5\n");
     QTest::newRow("power min, RF off") << mhz << QByteArrayList{"POWE:SET MIN", "POWE:RF 0"} << QByteArray("POWE:SET?") << QByteArray("OFF,-30 MIN\n");
     QTest::newRow("RF off") << ghz << QByteArrayList{"POWE:RF 0"} << QByteArray("POWE:RF?") << QByteArray("0\n");
-    QTest::newRow("RF on") << ghz << QByteArrayList{"POWE:RF 1"} << QByteArray("POWE:RF?") << QByteArray("1\n");
+    // Each setting is first moved away from its default, so a command that
+    // is ignored cannot pass.
+    QTest::newRow("RF on") << ghz << QByteArrayList{"POWE:RF 0", "POWE:RF 1"} << QByteArray("POWE:RF?") << QByteArray("1\n");
     QTest::newRow("external reference") << ghz << QByteArrayList{"FREQ:REF:EXT 1"} << QByteArray("FREQ:REF:EXT?") << QByteArray("1\n");
-    QTest::newRow("internal reference") << ghz << QByteArrayList{"FREQ:REF:EXT 0"} << QByteArray("FREQ:REF:EXT?") << QByteArray("0\n");
+    QTest::newRow("internal reference") << ghz << QByteArrayList{"FREQ:REF:EXT 1", "FREQ:REF:EXT 0"} << QByteArray("FREQ:REF:EXT?") << QByteArray("0\n");
     QTest::newRow("reference frequency") << ghz << QByteArrayList{"FREQ:REF:FREQ 50"} << QByteArray("FREQ:REF:FREQ?") << QByteArray("50\n");
     QTest::newRow("reference frequency 101 kept") << ghz << QByteArrayList{"FREQ:REF:FREQ 100", "FREQ:REF:FREQ 101"} << QByteArray("FREQ:REF:FREQ?") << QByteArray("100\n");
     QTest::newRow("divider") << ghz << QByteArrayList{"FREQ:REF:DIV 8"} << QByteArray("FREQ:REF:DIV?") << QByteArray("8\n");
     QTest::newRow("divider 128 kept") << ghz << QByteArrayList{"FREQ:REF:DIV 127", "FREQ:REF:DIV 128"} << QByteArray("FREQ:REF:DIV?") << QByteArray("127\n");
     QTest::newRow("integer PLL") << ghz << QByteArrayList{"FREQ:PLLM 1"} << QByteArray("FREQ:PLLM?") << QByteArray("1\n");
-    QTest::newRow("fractional PLL") << ghz << QByteArrayList{"FREQ:PLLM 0"} << QByteArray("FREQ:PLLM?") << QByteArray("0\n");
+    QTest::newRow("fractional PLL") << ghz << QByteArrayList{"FREQ:PLLM 1", "FREQ:PLLM 0"} << QByteArray("FREQ:PLLM?") << QByteArray("0\n");
     QTest::newRow("lock") << ghz << QByteArrayList() << QByteArray("FREQ:LOCK?") << QByteArray("1\n");
     QTest::newRow("temperature") << mhz << QByteArrayList() << QByteArray("SYST:TEMP?") << QByteArray("28.50\n");
     QTest::newRow("threshold") << mhz << QByteArrayList{"SYST:TEMPTHRES 45.5"} << QByteArray("SYST:TEMPTHRES?") << QByteArray("45.5\n");

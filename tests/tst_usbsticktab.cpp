@@ -179,6 +179,7 @@ void tst_usbsticktab::firmwareGatesStoredStates()
     QCOMPARE(group->isEnabled(), shown);
 }
 
+// What the operator reads and the keys they press; geometry is left to the form.
 void tst_usbsticktab::form_data()
 {
     QTest::addColumn<QString>("object");
@@ -190,9 +191,7 @@ void tst_usbsticktab::form_data()
     };
     row("UsbStickTab", "windowTitle", QStringLiteral("USBSynthTab"));
     row("UsbStickTab", "minimumSize", QSize(484, 359));
-    row("UsbStickTab", "maximumSize", QSize(1000, 1000));
     row("power_btn", "text", QStringLiteral("I/O"));
-    row("power_btn", "maximumSize", QSize(75, 16777215));
     row("power_lbl", "text", QStringLiteral("RF Power is OFF"));
     row("refresh_btn", "text", QStringLiteral("Refresh"));
     row("refresh_btn", "toolTip", QStringLiteral("Refresh the Device"));
@@ -201,20 +200,14 @@ void tst_usbsticktab::form_data()
     row("Powe_set", "shortcut", QKeySequence(QStringLiteral("Ctrl+P")));
     row("ref_ext_radio", "shortcut", QKeySequence(QStringLiteral("Alt+R")));
     row("pllm_int_rad", "shortcut", QKeySequence(QStringLiteral("Alt+P")));
-    row("freq_gbx", "minimumSize", QSize(260, 110));
-    row("freq_text", "maximumSize", QSize(100, 16777215));
     row("label_6", "text", QStringLiteral("Actual Freq:"));
     row("act_freq_lbl", "text", QStringLiteral("2200.000"));
     row("label_2", "text", QStringLiteral("Lock Status:"));
-    row("lock_lbl", "minimumSize", QSize(25, 25));
-    row("lock_lbl", "scaledContents", true);
     row("groupBox_5", "title", QStringLiteral("Power (dBm)"));
-    row("groupBox_5", "maximumSize", QSize(250, 110));
     row("set_min_powe_btn", "text", QStringLiteral("Set Min Power"));
     row("set_max_powe_btn", "text", QStringLiteral("Set Max Power"));
     row("atten_stat_lbl", "text", QStringLiteral("Power Status"));
     row("temp_gbx", "title", QStringLiteral("Temperature"));
-    row("temp_gbx", "maximumSize", QSize(16777215, 200));
     row("temp_title_lbl", "text", QStringLiteral("Temp:"));
     row("temp_lbl", "text", QStringLiteral("00.00 C"));
     row("Thres_btn", "text", QStringLiteral("Change Temp \nThreshold"));
@@ -224,16 +217,11 @@ void tst_usbsticktab::form_data()
     row("ref_ext_radio", "text", QStringLiteral("External"));
     row("label_3", "text", QStringLiteral("Reference Frequency (MHz):"));
     row("reference_freq_txt", "text", QStringLiteral("10"));
-    row("reference_freq_txt", "maximumSize", QSize(30, 16777215));
-    row("set_ref_freq_btn", "minimumSize", QSize(75, 0));
-    row("set_ref_freq_btn", "maximumSize", QSize(40, 16777215));
     row("label_4", "text", QStringLiteral("PLL Mode:"));
     row("pllm_frac_rad", "text", QStringLiteral("Fractional"));
     row("pllm_int_rad", "text", QStringLiteral("Integer  "));
     row("ref_div_lbl", "text", QStringLiteral("Reference Divider:"));
     row("state_config_gbx", "title", QStringLiteral("State Configuration"));
-    row("state_cmb", "maximumSize", QSize(70, 16777215));
-    row("save_state_btn", "minimumSize", QSize(0, 50));
     row("view_state_parameters", "text", QStringLiteral("View Parameters\n of All States"));
 }
 
