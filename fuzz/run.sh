@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz/ and fuzzes them one
-# after the other, each as a single process.
+# after the other.
 #
-#   fuzz/run.sh [--merge] [runs] [target...]
+#   fuzz/run.sh [--merge] [--jobs N] [runs] [target...]
 #
 #   runs      inputs per target (default 1000000)
+#   --jobs N  split each target's inputs over N processes sharing one corpus
+#             (default 1); worth it for the slow VISA targets on a machine
+#             with cores to spare
 #   target    identification descriptor numbers power states viewer
 #             visa_reply visa_find (default: all)
 #   --merge   afterwards, rewrite fuzz/corpus/<target>/ as a minimal merge of
@@ -21,10 +24,19 @@ source scripts/setup.sh
 
 all=(identification descriptor numbers power states viewer visa_reply visa_find)
 merge=0
-if [ "${1:-}" = "--merge" ]; then
-    merge=1
+jobs=1
+while [ $# -gt 0 ]; do
+    case $1 in
+    --merge) merge=1 ;;
+    --jobs)
+        jobs=${2:?--jobs takes a number}
+        shift
+        ;;
+    *) break ;;
+    esac
     shift
-fi
+done
+[[ $jobs =~ ^[1-9][0-9]*$ ]] || { echo "--jobs takes a positive number" >&2; exit 2; }
 runs=${1:-1000000}
 shift || true
 targets=("$@")
@@ -54,21 +66,23 @@ for target in "${targets[@]}"; do
     visa_reply | visa_find) dict+=(-entropic_scale_per_exec_time=1) ;;
     esac
 
-    echo "== fuzz_$target: $runs inputs"
+    echo "== fuzz_$target: $runs inputs in $jobs process(es)"
     start=$(date +%s%N)
     status=0
-    # One job in one worker: libFuzzer writes the job's output to fuzz-0.log
-    # in the working directory.
-    (cd "$work" && rm -f fuzz-0.log &&
-        "$binary" -runs="$runs" -workers=1 -jobs=1 -timeout=30 -print_final_stats=1 \
-            -artifact_prefix="$crashes/" "${dict[@]}" corpus "$seeds" >/dev/null 2>&1) || status=$?
+    # Job k writes its output to fuzz-k.log in the working directory; each
+    # runs its share of the inputs.
+    (cd "$work" && rm -f fuzz-*.log &&
+        "$binary" -runs=$(( (runs + jobs - 1) / jobs )) -workers="$jobs" -jobs="$jobs" -timeout=30 \
+            -print_final_stats=1 -artifact_prefix="$crashes/" "${dict[@]}" corpus "$seeds" >/dev/null 2>&1) || status=$?
     seconds=$(( ($(date +%s%N) - start) / 1000000000 ))
-    log=$work/fuzz-0.log
-    grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^Done|^stat::|ERROR|invariant violated|Test unit written' "$log" || true
+    logs=("$work"/fuzz-*.log)
+    (cd "$work" && grep -H -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^Done|^stat::|ERROR|invariant violated|Test unit written' \
+        fuzz-*.log) || true
 
-    executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-    last=$(grep -E '^#[0-9]+[[:space:]]' "$log" | tail -1 || true)
+    # Totals over the jobs: inputs and speed add up.
+    executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "${logs[@]}" | awk '{ n += $1 } END { if (NR) print n }')
+    speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "${logs[@]}" | awk '{ n += $1 } END { if (NR) print n }')
+    last=$(grep -h -E '^#[0-9]+[[:space:]]' "${logs[@]}" | sort -t' ' -k1.2n | tail -1 || true)
     cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
     ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
     corp=$(sed -n 's/.* corp: \([0-9]*\/[0-9a-zA-Z]*\).*/\1/p' <<<"$last")
