@@ -7,9 +7,14 @@ QString formatNumber(double value)
     return QString::number(value, 'g', 6);
 }
 
+QString formatFrequency(double value)
+{
+    return QString::number(value, 'g', 10);
+}
+
 QString setFrequency(double frequency)
 {
-    return QStringLiteral("FREQ:SET %1\n").arg(formatNumber(frequency));
+    return QStringLiteral("FREQ:SET %1\n").arg(formatFrequency(frequency));
 }
 
 QString setPower(double dBm)
@@ -27,9 +32,9 @@ QString referenceExternal(bool external)
     return external ? QStringLiteral("FREQ:REF:EXT 1\n") : QStringLiteral("FREQ:REF:EXT 0\n");
 }
 
-QString referenceFrequency(const QString &typed)
+QString referenceFrequency(int megahertz)
 {
-    return QStringLiteral("FREQ:REF:FREQ %1\n").arg(typed);
+    return QStringLiteral("FREQ:REF:FREQ %1\n").arg(megahertz);
 }
 
 QString referenceDivider(int divider)

@@ -28,12 +28,15 @@ inline constexpr char PowerMaximum[] = "POWE:SET MAX\n";
 // A number as the instrument expects it: at most six significant digits,
 // no trailing zeros, independent of the locale.
 QString formatNumber(double value);
+// An output frequency as typed: up to ten significant digits, no trailing
+// zeros, never in exponent form for any frequency a model accepts.
+QString formatFrequency(double value);
 
 QString setFrequency(double frequency);   // in the model's unit
 QString setPower(double dBm);
 QString rfOutput(bool on);
 QString referenceExternal(bool external);
-QString referenceFrequency(const QString &typed); // sent exactly as typed
+QString referenceFrequency(int megahertz);
 QString referenceDivider(int divider);
 QString pllMode(int mode);                // 0 fractional, 1 integer
 QString temperatureThreshold(double celsius);

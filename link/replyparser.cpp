@@ -22,6 +22,15 @@ std::optional<float> readDecimal(const QString &text)
     return value;
 }
 
+std::optional<double> readDouble(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
 PowerReading readPower(const QString &text)
 {
     QString whole = text;

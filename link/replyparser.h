@@ -16,6 +16,12 @@ std::optional<int> readInteger(const QString &text);
 // A finite decimal number in single precision; white space at either end is
 // ignored. "nan", "inf" and values beyond float range do not read.
 std::optional<float> readDecimal(const QString &text);
+// The same in double precision, for typed frequencies sent as typed.
+std::optional<double> readDouble(const QString &text);
+
+// The output power the panel accepts, in dBm, read back or sent.
+inline constexpr float MinPower = -90.0f;
+inline constexpr float MaxPower = 90.0f;
 
 // The status word of a "POWE:SET?" reply.
 enum class PowerStatus { None, Off, Minimum, Maximum };

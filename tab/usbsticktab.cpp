@@ -377,12 +377,12 @@ void UsbStickTab::showFrequencyError(const QString &text)
 void UsbStickTab::on_freq_button_clicked()
 {
     stopRefresh();
-    const std::optional<float> frequency = reply::readDecimal(ui->freq_text->text());
+    const std::optional<double> frequency = reply::readDouble(ui->freq_text->text());
     if (!frequency) {
         showFrequencyError(QStringLiteral("Frequency Not Recognized"));
         return;
     }
-    if (float(minFreq) > *frequency || *frequency > float(maxFreq)) {
+    if (double(minFreq) > *frequency || *frequency > double(maxFreq)) {
         showFrequencyError(QStringLiteral("Frequency Range Error"));
         return;
     }
@@ -454,7 +454,7 @@ void UsbStickTab::on_set_ref_freq_btn_clicked()
     const int megahertz = typed.toInt();
     if (megahertz < MinReferenceMHz || megahertz > MaxReferenceMHz)
         return;
-    queue(cmd::referenceFrequency(typed));
+    queue(cmd::referenceFrequency(megahertz));
     sendVisaMessages();
 }
 

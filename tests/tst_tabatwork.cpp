@@ -416,14 +416,14 @@ void tst_tabatwork::frequencyControl_data()
     QTest::newRow("GHz 7.5") << "WK1" << "7.5" << "FREQ:SET 7.5" << "";
     QTest::newRow("GHz 12.3456789 out of range") << "WK1" << "12.3456789" << "" << "Frequency Range Error";
     QTest::newRow("GHz 7500 out of range") << "WK1" << "7500" << "" << "Frequency Range Error";
-    QTest::newRow("GHz 6.3456789 rounded") << "WK1" << "6.3456789" << "FREQ:SET 6.34568" << "";
+    QTest::newRow("GHz 6.3456789 as typed") << "WK1" << "6.3456789" << "FREQ:SET 6.3456789" << "";
     QTest::newRow("GHz unit typed") << "WK1" << "2.2 GHz" << "" << "Frequency Not Recognized";
     QTest::newRow("GHz nan") << "WK1" << "nan" << "" << "Frequency Not Recognized";
     QTest::newRow("MHz 35") << "WK2" << "35" << "FREQ:SET 35" << "";
     QTest::newRow("MHz 6000") << "WK2" << "6000" << "FREQ:SET 6000" << "";
     QTest::newRow("MHz 24.99") << "WK2" << "24.99" << "" << "Frequency Range Error";
     QTest::newRow("MHz 6000.01") << "WK2" << "6000.01" << "" << "Frequency Range Error";
-    QTest::newRow("MHz 1234.56789") << "WK2" << "1234.56789" << "FREQ:SET 1234.57" << "";
+    QTest::newRow("MHz 1234.56789") << "WK2" << "1234.56789" << "FREQ:SET 1234.56789" << "";
     QTest::newRow("MHz empty") << "WK2" << "" << "" << "Frequency Not Recognized";
 }
 
@@ -532,6 +532,7 @@ void tst_tabatwork::referenceFrequency_data()
     QTest::newRow("100") << "100" << "FREQ:REF:FREQ 100";
     QTest::newRow("9") << "9" << "";
     QTest::newRow("101") << "101" << "";
+    QTest::newRow("blank and leading zero") << " 050" << "FREQ:REF:FREQ 50";
     QTest::newRow("50.5") << "50.5" << "";
     QTest::newRow("empty") << "" << "";
 }
