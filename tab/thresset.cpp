@@ -18,7 +18,11 @@ ThresSet::~ThresSet()
 
 void ThresSet::on_set_thres_btn_clicked()
 {
-    // No validation: a text that is not a number sends the threshold 0.
-    emit thres(reply::readDecimal(ui->thres_txt->text()).value_or(0.0f));
+    // A text that is not a number sends nothing; the window stays open for
+    // the operator to correct it.
+    const std::optional<float> celsius = reply::readDecimal(ui->thres_txt->text());
+    if (!celsius)
+        return;
+    emit thres(*celsius);
     close();
 }

@@ -13,14 +13,13 @@
 #include <QDebug>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
 
 constexpr int RefreshIntervalMs = 1000;
 constexpr int DividerCount = 127;
-constexpr float MinPower = -90.0f;
-constexpr float MaxPower = 90.0f;
 constexpr int MinReferenceMHz = 10;
 constexpr int MaxReferenceMHz = 100;
 
@@ -49,9 +48,6 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     , pllModeGroup(new QButtonGroup)
 {
     ui->setupUi(this);
-    // Qt 6 has no currentIndexChanged(QString): the divider slot takes the text.
-    connect(ui->ref_div_cmb, SIGNAL(currentTextChanged(QString)), this,
-            SLOT(on_ref_div_cmb_currentIndexChanged(QString)));
 
     initialised = false;
     busy = false;
@@ -72,13 +68,13 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
 
     connect(this, SIGNAL(on_freq_text_selectionChanged()), refreshTimer, SLOT(stop()));
     connect(this, SIGNAL(on_freq_text_textEdited()), refreshTimer, SLOT(stop()));
-    connect(this, SIGNAL(on_freq_text_editingFinished()), refreshTimer, SLOT(start()));
+    connect(this, &UsbStickTab::on_freq_text_editingFinished, this, &UsbStickTab::resumeRefresh);
     connect(this, SIGNAL(on_reference_freq_txt_selectionChanged()), refreshTimer, SLOT(stop()));
     connect(this, SIGNAL(on_reference_freq_txt_textEdited()), refreshTimer, SLOT(stop()));
-    connect(this, SIGNAL(on_reference_freq_txt_editingFinished()), refreshTimer, SLOT(start()));
+    connect(this, &UsbStickTab::on_reference_freq_txt_editingFinished, this, &UsbStickTab::resumeRefresh);
     connect(this, SIGNAL(on_Powe_Val_selectionChanged()), refreshTimer, SLOT(stop()));
     connect(this, SIGNAL(on_Powe_Val_textEdited()), refreshTimer, SLOT(stop()));
-    connect(this, SIGNAL(on_Powe_Val_editingFinished()), refreshTimer, SLOT(start()));
+    connect(this, &UsbStickTab::on_Powe_Val_editingFinished, this, &UsbStickTab::resumeRefresh);
 
     stateViewer = new profile_viewer();
     connect(this, SIGNAL(destroyed()), stateViewer, SLOT(close()));
@@ -86,7 +82,6 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     const models::FrequencyRange range = models::frequencyRange(productId);
     minFreq = range.minFreq;
     maxFreq = range.maxFreq;
-    ui->freq_text->setText(QString::number(minFreq));
     ui->freq_gbx->setTitle(QStringLiteral("%1 (%2-%3 %4)")
                                .arg(ui->freq_gbx->title())
                                .arg(minFreq)
@@ -100,7 +95,7 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     pllModeGroup->addButton(ui->pllm_frac_rad);
     pllModeGroup->addButton(ui->pllm_int_rad);
     ui->ref_int_radio->setChecked(true);
-    ui->reference_freq_txt->setEnabled(false);
+    showReferenceSource(false);
 
     firmwareParts = firmware.split(QLatin1Char('.'));
     firmwareParts.first().remove(0, 1);
@@ -145,7 +140,20 @@ UsbStickTab::~UsbStickTab()
 void UsbStickTab::startRefresh()
 {
     stopRefresh();
-    refreshTimer->start();
+    resumeRefresh();
+}
+
+void UsbStickTab::resumeRefresh()
+{
+    if (!closing)
+        refreshTimer->start();
+}
+
+void UsbStickTab::showReferenceSource(bool external)
+{
+    // The reference frequency can be entered only for an external reference.
+    ui->reference_freq_txt->setEnabled(external);
+    ui->set_ref_freq_btn->setEnabled(external);
 }
 
 void UsbStickTab::stopRefresh()
@@ -196,7 +204,7 @@ void UsbStickTab::sendVisaMessages()
     visa::close(instrument);
     instrument = visa::NullSession;
     busy = false;
-    refreshTimer->start();
+    resumeRefresh();
 }
 
 // --- Status refresh ----------------------------------------------------------
@@ -229,7 +237,7 @@ void UsbStickTab::refreshInterface()
     if (!commandQueue.isEmpty())
         sendVisaMessages();
     else
-        refreshTimer->start();
+        resumeRefresh();
 }
 
 QString UsbStickTab::refreshPass()
@@ -248,24 +256,25 @@ QString UsbStickTab::refreshPass()
     std::optional<int> code = reply::readInteger(reply);
     if (!code)
         return QStringLiteral("Unrecognized FREQ:REF:EXT response");
-    if (*code == 0)
-        ui->ref_int_radio->setChecked(true);
-    else if (*code == 1)
-        ui->ref_ext_radio->setChecked(true);
-    else
+    if (*code != 0 && *code != 1)
         return QStringLiteral("Bad FREQ:REF:EXT response");
+    {
+        // What the instrument reports is shown, never sent back to it.
+        const QSignalBlocker internal(ui->ref_int_radio);
+        const QSignalBlocker external(ui->ref_ext_radio);
+        (*code == 1 ? ui->ref_ext_radio : ui->ref_int_radio)->setChecked(true);
+    }
+    showReferenceSource(*code == 1);
 
     if (!ask(cmd::QueryRfOutput))
         return readError();
     code = reply::readInteger(reply);
     if (!code)
         return QStringLiteral("Unrecognized POWE:RF response");
-    if (*code == 0)
-        ui->power_lbl->setText(QStringLiteral("RF Power is OFF"));
-    else if (*code == 1)
-        ui->power_lbl->setText(QStringLiteral("RF Power is ON"));
-    else
+    if (*code != 0 && *code != 1)
         return QStringLiteral("Bad POWE:RF response");
+    rfOn = *code == 1;
+    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
 
     if (!ask(cmd::QueryReferenceFrequency))
         return readError();
@@ -278,12 +287,13 @@ QString UsbStickTab::refreshPass()
     code = reply::readInteger(reply);
     if (!code)
         return QStringLiteral("Unrecognized FREQ:PLLM response");
-    if (*code == 1)
-        ui->pllm_int_rad->setChecked(true);
-    else if (*code == 0)
-        ui->pllm_frac_rad->setChecked(true);
-    else
+    if (*code != 0 && *code != 1)
         return QStringLiteral("Bad FREQ:PLLM response");
+    {
+        const QSignalBlocker fractional(ui->pllm_frac_rad);
+        const QSignalBlocker integer(ui->pllm_int_rad);
+        (*code == 1 ? ui->pllm_int_rad : ui->pllm_frac_rad)->setChecked(true);
+    }
 
     if (!ask(cmd::QueryReferenceDivider))
         return readError();
@@ -291,7 +301,10 @@ QString UsbStickTab::refreshPass()
     // A divider outside the list would select no item and echo divider 0.
     if (!code || *code < 1 || *code > DividerCount)
         return QStringLiteral("Bad FREQ:REF:DIV response");
-    ui->ref_div_cmb->setCurrentIndex(*code - 1);
+    {
+        const QSignalBlocker divider(ui->ref_div_cmb);
+        ui->ref_div_cmb->setCurrentIndex(*code - 1);
+    }
 
     if (!ask(cmd::QueryLock))
         return readError();
@@ -311,8 +324,8 @@ QString UsbStickTab::refreshPass()
         return readError();
     const reply::PowerReading power = reply::readPower(reply);
     if (!power.value)
-        return readError();
-    if (*power.value < MinPower || *power.value > MaxPower)
+        return QStringLiteral("Unrecognized POWE:SET response");
+    if (*power.value < reply::MinPower || *power.value > reply::MaxPower)
         return QStringLiteral("Power Range Error");
     ui->Powe_Val->setText(power.powerText);
     switch (power.status) {
@@ -330,12 +343,13 @@ QString UsbStickTab::refreshPass()
 
     if (!ask(cmd::QueryFrequency))
         return readError();
-    const std::optional<float> frequency = reply::readDecimal(reply);
+    const std::optional<double> frequency = reply::readDouble(reply);
     if (!frequency)
         return QStringLiteral("Bad FREQ:SET response");
-    if (*frequency != 0.0f && (*frequency < float(minFreq) || *frequency > float(maxFreq)))
+    if (*frequency != 0.0 && (*frequency < double(minFreq) || *frequency > double(maxFreq)))
         return QStringLiteral("Frequency Range Error");
-    ui->freq_text->setText(QString::number(*frequency, 'f', 3));
+    // To the instrument's resolution, 1 kHz, so that Set sends it back unchanged.
+    ui->freq_text->setText(QString::number(*frequency, 'f', models::frequencyRange(productId).megahertz ? 3 : 6));
 
     if (!ask(cmd::QueryActualFrequency))
         return readError();
@@ -367,7 +381,7 @@ QString UsbStickTab::refreshPass()
 
 // --- Output controls ---------------------------------------------------------
 
-void UsbStickTab::showFrequencyError(const QString &text)
+void UsbStickTab::showInputError(const QString &text)
 {
     QMessageBox box;
     box.setText(text);
@@ -379,11 +393,11 @@ void UsbStickTab::on_freq_button_clicked()
     stopRefresh();
     const std::optional<double> frequency = reply::readDouble(ui->freq_text->text());
     if (!frequency) {
-        showFrequencyError(QStringLiteral("Frequency Not Recognized"));
+        showInputError(QStringLiteral("Frequency Not Recognized"));
         return;
     }
     if (double(minFreq) > *frequency || *frequency > double(maxFreq)) {
-        showFrequencyError(QStringLiteral("Frequency Range Error"));
+        showInputError(QStringLiteral("Frequency Range Error"));
         return;
     }
     queue(cmd::setFrequency(*frequency));
@@ -395,12 +409,22 @@ void UsbStickTab::on_Powe_set_clicked()
     stopRefresh();
     const QString typed = ui->Powe_Val->text();
     const QString upper = typed.toUpper();
-    if (upper.contains(QLatin1String("MIN")))
+    if (upper.contains(QLatin1String("MIN"))) {
         queue(QString::fromLatin1(cmd::PowerMinimum));
-    else if (upper.contains(QLatin1String("MAX")))
+    } else if (upper.contains(QLatin1String("MAX"))) {
         queue(QString::fromLatin1(cmd::PowerMaximum));
-    else
-        queue(cmd::setPower(reply::readDecimal(typed).value_or(0.0f)));
+    } else {
+        const std::optional<double> dBm = reply::readDouble(typed);
+        if (!dBm) {
+            showInputError(QStringLiteral("Power Not Recognized"));
+            return;
+        }
+        if (*dBm < reply::MinPower || *dBm > reply::MaxPower) {
+            showInputError(QStringLiteral("Power Range Error"));
+            return;
+        }
+        queue(cmd::setPower(*dBm));
+    }
     ui->atten_stat_lbl->setText(QString());
     sendVisaMessages();
 }
@@ -422,14 +446,14 @@ void UsbStickTab::on_set_max_powe_btn_clicked()
 void UsbStickTab::on_power_btn_clicked()
 {
     stopRefresh();
-    const QString state = ui->power_lbl->text();
-    if (state.contains(QLatin1String("OFF"))) {
-        queue(cmd::rfOutput(true));
-        ui->power_lbl->setText(QStringLiteral("RF Power is ON"));
-    } else if (state.contains(QLatin1String("ON"))) {
-        queue(cmd::rfOutput(false));
-        ui->power_lbl->setText(QStringLiteral("RF Power is OFF"));
+    if (!rfOn) {
+        // Not read yet: a toggle would be a guess.
+        resumeRefresh();
+        return;
     }
+    rfOn = !*rfOn;
+    queue(cmd::rfOutput(*rfOn));
+    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
     sendVisaMessages();
 }
 
@@ -437,13 +461,11 @@ void UsbStickTab::on_ref_int_radio_toggled(bool checked)
 {
     stopRefresh();
     if (!initialised) {
-        refreshTimer->start();
+        resumeRefresh();
         return;
     }
     queue(cmd::referenceExternal(!checked));
-    // The reference frequency can be entered only for an external reference.
-    ui->reference_freq_txt->setEnabled(!checked);
-    ui->set_ref_freq_btn->setEnabled(!checked);
+    showReferenceSource(!checked);
     sendVisaMessages();
 }
 
@@ -458,11 +480,11 @@ void UsbStickTab::on_set_ref_freq_btn_clicked()
     sendVisaMessages();
 }
 
-void UsbStickTab::on_ref_div_cmb_currentIndexChanged(QString arg1)
+void UsbStickTab::on_ref_div_cmb_currentTextChanged(QString arg1)
 {
     stopRefresh();
     if (!initialised) {
-        refreshTimer->start();
+        resumeRefresh();
         return;
     }
     queue(cmd::referenceDivider(arg1.toInt()));
@@ -499,7 +521,7 @@ void UsbStickTab::on_state_cmb_currentIndexChanged(int index)
     for (QPushButton *button : {ui->load_state_btn, ui->save_state_btn, ui->set_default_btn})
         button->setText(button->text().replace(from, to));
     currentState = quint8(index);
-    refreshTimer->start();
+    resumeRefresh();
 }
 
 void UsbStickTab::on_load_state_btn_clicked()
@@ -530,7 +552,7 @@ void UsbStickTab::on_view_state_parameters_clicked()
 {
     stopRefresh();
     stateViewer->show();
-    refreshTimer->start();
+    resumeRefresh();
 }
 
 // --- Temperature threshold -----------------------------------------------------
@@ -546,7 +568,7 @@ void UsbStickTab::on_Thres_btn_clicked()
 {
     stopRefresh();
     thresWindow->show();
-    refreshTimer->start();
+    resumeRefresh();
 }
 
 // --- Timer, log and closing ----------------------------------------------------
@@ -555,18 +577,19 @@ void UsbStickTab::debugOut(QString str)
 {
     stopRefresh();
     qDebug() << resourceName + QStringLiteral(":") + str;
-    refreshTimer->start();
+    resumeRefresh();
 }
 
 void UsbStickTab::tabsChanged()
 {
     stopRefresh();
     if (isVisible())
-        refreshTimer->start();
+        resumeRefresh();
 }
 
 void UsbStickTab::closeStateViewer()
 {
+    closing = true;
     stopRefresh();
     stateViewer->close();
     thresWindow->close();

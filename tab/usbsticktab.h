@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <optional>
+
 class QButtonGroup;
 class QTimer;
 class ThresSet;
@@ -55,7 +57,7 @@ private slots:
     void on_set_min_powe_btn_clicked();
     void on_set_max_powe_btn_clicked();
     void on_pllm_frac_rad_toggled(bool checked);
-    void on_ref_div_cmb_currentIndexChanged(QString arg1);
+    void on_ref_div_cmb_currentTextChanged(QString arg1);
     void on_set_ref_freq_btn_clicked();
     void on_view_state_parameters_clicked();
     void on_load_state_btn_clicked();
@@ -81,8 +83,12 @@ private:
     // unusable reply, or an empty text when every step succeeded.
     QString refreshPass();
     void stopRefresh();
+    // Starts the refresh timer, unless the tab is closing.
+    void resumeRefresh();
+    // Follows a reference source read from the instrument; sends nothing.
+    void showReferenceSource(bool external);
     void queue(const QString &line);
-    void showFrequencyError(const QString &text);
+    void showInputError(const QString &text);
 
     QTimer *refreshTimer;
     Ui::UsbStickTab *ui;
@@ -101,6 +107,10 @@ private:
     bool busy = false;
     QStringList commandQueue;
     bool initialised = false;
+    // The RF output state last read or set; unknown until the first read.
+    std::optional<bool> rfOn;
+    // Set by closeStateViewer: nothing restarts the timer afterwards.
+    bool closing = false;
 };
 
 #endif // USBSYNTH_USBSTICKTAB_H
