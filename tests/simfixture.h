@@ -3,14 +3,17 @@
 
 // Points the simulated instruments at a configuration and a trace file in a
 // temporary directory, which is also the working directory (for log.txt).
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdio>
+#include <functional>
 
 class SimFixture
 {
@@ -100,6 +103,43 @@ public:
 private:
     QTemporaryDir dir;
     QString previousDir;
+};
+
+// Closes every modal message box that comes up while it lives. A box met
+// outside expect() fails the running test at once, naming its text, instead
+// of leaving the test to wait on it until its time limit.
+class BoxCatcher
+{
+public:
+    BoxCatcher()
+    {
+        QObject::connect(&poll, &QTimer::timeout, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            const QString text = box->text();
+            box->done(QMessageBox::Ok);
+            if (expecting)
+                texts << text;
+            else
+                QTest::qFail(qPrintable(QStringLiteral("unexpected message box: ") + text), __FILE__, __LINE__);
+        });
+        poll.start(10);
+    }
+
+    // Runs an action that may raise message boxes; returns their texts.
+    QStringList expect(const std::function<void()> &action)
+    {
+        expecting = true;
+        action();
+        expecting = false;
+        return std::exchange(texts, {});
+    }
+
+private:
+    QTimer poll;
+    QStringList texts;
+    bool expecting = false;
 };
 
 #endif // USBSYNTH_TESTS_SIMFIXTURE_H
