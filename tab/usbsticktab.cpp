@@ -298,7 +298,7 @@ QString UsbStickTab::refreshPass()
     if (!ask(cmd::QueryReferenceDivider))
         return readError();
     code = reply::readInteger(reply);
-    // A divider outside the list would select no item and echo divider 0.
+    // A divider outside the list would select no item.
     if (!code || *code < 1 || *code > DividerCount)
         return QStringLiteral("Bad FREQ:REF:DIV response");
     {
