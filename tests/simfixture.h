@@ -114,19 +114,15 @@ public:
     BoxCatcher()
     {
         QObject::connect(&poll, &QTimer::timeout, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            const QString text = box->text();
-            box->done(QMessageBox::Ok);
-            if (expecting)
-                texts << text;
-            else
-                QTest::qFail(qPrintable(QStringLiteral("unexpected message box: ") + text), __FILE__, __LINE__);
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                box->done(QMessageBox::Ok);
+                if (!expecting)
+                    QTest::qFail(qPrintable("unexpected message box: " + box->text()), __FILE__, __LINE__);
+                texts << box->text();
+            }
         });
         poll.start(10);
     }
-
     // Runs an action that may raise message boxes; returns their texts.
     QStringList expect(const std::function<void()> &action)
     {
