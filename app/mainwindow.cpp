@@ -12,7 +12,9 @@
 #include <QLayout>
 #include <QPixmap>
 #include <QSplashScreen>
+#include <QTextDocument>
 #include <QThread>
+#include <QTime>
 
 namespace {
 // Splash texts sit right-aligned and vertically centred, padded away from
@@ -20,6 +22,21 @@ namespace {
 constexpr int SplashAlignment = Qt::AlignRight | Qt::AlignVCenter;
 constexpr unsigned long StartPauseMs = 1000;
 constexpr unsigned long IdentifyPauseMs = 500;
+
+// The splash draws anything that looks like markup as rich text; a text
+// from an instrument must show as it is, blanks included.
+QString splashText(const QString &text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style=\"white-space:pre\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+// A tab label shows '&' itself instead of making a shortcut of the next letter.
+QString tabLabel(const QString &serial)
+{
+    return QStringLiteral("SN:%1").arg(QString(serial).replace(QLatin1Char('&'), QStringLiteral("&&")));
+}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -28,6 +45,10 @@ MainWindow::MainWindow(QWidget *parent)
     , aboutWindow(nullptr)
 {
     ui->setupUi(this);
+    // At least the form's width, and as wide as the text needs in the
+    // desktop's font.
+    QPushButton *search = ui->connected_devices_refresh_btn;
+    search->setFixedWidth(qMax(search->minimumWidth(), search->sizeHint().width()));
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     splash = std::make_unique<QSplashScreen>(QPixmap(QStringLiteral(":/Pictures/USBStickSplash_Quorvex.png")));
@@ -39,6 +60,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     runLog = std::make_unique<logger>();
     connect(this, SIGNAL(logMessage(QString)), runLog.get(), SLOT(new_log(QString)));
+    connect(this, &MainWindow::logMessage, this, &MainWindow::showLatestMessage);
 
     scanForDevices();
 }
@@ -71,6 +93,14 @@ void MainWindow::connectionLost()
     scanForDevices();
 }
 
+void MainWindow::showLatestMessage(const QString &msg)
+{
+    // One line, stamped like the run log's lines.
+    QString line = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + msg;
+    line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    ui->status_lbl->setText(line);
+}
+
 void MainWindow::scanForDevices()
 {
     scanning = true;
@@ -82,7 +112,7 @@ void MainWindow::scanForDevices()
     }
 
     visa::Session rm = visa::NullSession;
-    visa::openDefaultRM(&rm);
+    const bool managerOpen = visa::openDefaultRM(&rm) >= 0;
 
     stickTabs.clear();
     // Device tabs delete themselves; any other page (the "N/A" label) is ours.
@@ -94,13 +124,14 @@ void MainWindow::scanForDevices()
     ui->tabWidget->clear();
     qDeleteAll(otherPages);
 
-    const QStringList descriptors = visa::findResources(rm, QStringLiteral("USB?*"));
+    const QStringList descriptors =
+        managerOpen ? visa::findResources(rm, QStringLiteral("USB?*")) : QStringList();
     for (const QString &descriptor : descriptors) {
         const discovery::DescriptorFields fields = discovery::descriptorFields(descriptor);
         if (!fields.complete || !discovery::isSupportedProductId(fields.productId))
             continue;
 
-        emit splashMessage(descriptor + QString(13, QLatin1Char(' ')), SplashAlignment);
+        emit splashMessage(splashText(descriptor + QString(13, QLatin1Char(' '))), SplashAlignment);
         QThread::msleep(IdentifyPauseMs);
 
         const discovery::Identification id =
@@ -111,7 +142,7 @@ void MainWindow::scanForDevices()
         auto *tab = new UsbStickTab(rm, descriptor, id.firmware, id.model, fields.serial, fields.productId);
         tab->setAttribute(Qt::WA_DeleteOnClose);
         stickTabs.append(tab);
-        ui->tabWidget->addTab(tab, QStringLiteral("SN:%1").arg(fields.serial));
+        ui->tabWidget->addTab(tab, tabLabel(fields.serial));
         connect(ui->tabWidget, SIGNAL(currentChanged(int)), tab, SLOT(tabsChanged()));
         connect(this, SIGNAL(closing()), tab, SLOT(closeStateViewer()));
         connect(tab, SIGNAL(logMsg(QString)), this, SIGNAL(logMessage(QString)));
@@ -119,7 +150,12 @@ void MainWindow::scanForDevices()
     }
 
     if (!stickTabs.isEmpty()) {
-        stickTabs.first()->startRefresh();
+        // The operator may have picked a tab while the splash let events
+        // through: only the current tab polls, whichever it is.
+        for (UsbStickTab *tab : std::as_const(stickTabs))
+            tab->tabsChanged();
+        if (auto *current = qobject_cast<UsbStickTab *>(ui->tabWidget->currentWidget()))
+            current->startRefresh();
         scanResourceManager = rm;
     } else {
         emit splashMessage(QStringLiteral("No devices were found") + QString(14, QLatin1Char(' ')),
@@ -127,7 +163,8 @@ void MainWindow::scanForDevices()
         auto *label = new QLabel(QStringLiteral("\nNo devices were found\n"));
         label->setAlignment(Qt::AlignHCenter);
         ui->tabWidget->addTab(label, QStringLiteral("N/A"));
-        visa::close(rm);
+        if (managerOpen)
+            visa::close(rm);
     }
     splash->close();
     scanning = false;

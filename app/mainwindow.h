@@ -42,6 +42,8 @@ private slots:
 private:
     // Finds the supported instruments and rebuilds the tab widget.
     void scanForDevices();
+    // Shows a run-log message with its time under the tabs.
+    void showLatestMessage(const QString &msg);
 
     Ui::MainWindow *ui;
     QList<UsbStickTab *> stickTabs;

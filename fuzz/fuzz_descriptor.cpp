@@ -23,27 +23,21 @@ int hexDigit(QChar c)
     return -1;
 }
 
-// The value a product id must read as: "0x" or "0X" and 1 to 8 hex digits,
-// or 1 to 10 decimal digits, nothing else around them, and within int range.
+// The value a product id must read as: an optional "0x" or "0X" and 1 to 8
+// hex digits, nothing else around them, and within int range.
 std::optional<int> expectedProductId(const QString &text)
 {
-    qint64 value = 0;
-    if (text.size() >= 3 && text.size() <= 10 && text.at(0) == QLatin1Char('0')
-        && (text.at(1) == QLatin1Char('x') || text.at(1) == QLatin1Char('X'))) {
-        for (qsizetype i = 2; i < text.size(); ++i) {
-            const int digit = hexDigit(text.at(i));
-            if (digit < 0)
-                return std::nullopt;
-            value = value * 16 + digit;
-        }
-    } else if (text.size() >= 1 && text.size() <= 10) {
-        for (const QChar c : text) {
-            if (!isDigit(c))
-                return std::nullopt;
-            value = value * 10 + (c.unicode() - '0');
-        }
-    } else {
+    const bool prefixed = text.size() >= 2 && text.at(0) == QLatin1Char('0')
+                          && (text.at(1) == QLatin1Char('x') || text.at(1) == QLatin1Char('X'));
+    const QString digits = prefixed ? text.mid(2) : text;
+    if (digits.isEmpty() || digits.size() > 8)
         return std::nullopt;
+    qint64 value = 0;
+    for (const QChar c : digits) {
+        const int digit = hexDigit(c);
+        if (digit < 0)
+            return std::nullopt;
+        value = value * 16 + digit;
     }
     if (value > 0x7FFFFFFF)
         return std::nullopt;

@@ -33,18 +33,16 @@ DescriptorFields descriptorFields(const QString &descriptor)
 
 std::optional<int> productIdValue(const QString &text)
 {
-    // Anchored to the whole text: "$" alone would also match before a final
-    // line feed and let "0x15\n" through.
+    // Base 16 with or without the 0x prefix, as QString::toInt(text, 16)
+    // reads it, but over the whole field: toInt alone would skip blanks and
+    // let "0x15\n" through.
     static const QRegularExpression hex(
-        QRegularExpression::anchoredPattern(QStringLiteral("0[xX]([0-9A-Fa-f]{1,8})")));
-    static const QRegularExpression decimal(
-        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,10}")));
+        QRegularExpression::anchoredPattern(QStringLiteral("(?:0[xX])?([0-9A-Fa-f]{1,8})")));
+    const QRegularExpressionMatch m = hex.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
     bool ok = false;
-    int value = 0;
-    if (const QRegularExpressionMatch m = hex.match(text); m.hasMatch())
-        value = m.captured(1).toInt(&ok, 16);
-    else if (decimal.match(text).hasMatch())
-        value = text.toInt(&ok, 10);
+    const int value = m.captured(1).toInt(&ok, 16);
     if (!ok)
         return std::nullopt;
     return value;

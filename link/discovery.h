@@ -21,8 +21,8 @@ struct DescriptorFields
 };
 DescriptorFields descriptorFields(const QString &descriptor);
 
-// A USB product id as VISA libraries write it: hexadecimal with a 0x prefix
-// (the usual form) or decimal without one. Empty when it is neither.
+// A USB product id read in base 16, with or without a 0x prefix ("10" is
+// 0x10). Empty when the whole text is not such a number.
 std::optional<int> productIdValue(const QString &text);
 
 // Product ids 0x0F to 0x15 belong to the supported synthesizers.

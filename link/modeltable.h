@@ -14,7 +14,8 @@ struct FrequencyRange
     bool known = false;     // false: unknown product id, range 0-0 GHz
 };
 
-// Looks the product id up by value, whether written as 0x000F or 15.
+// Looks the product id up by value, read in base 16: 0x000F, 000F and F
+// are the same model.
 FrequencyRange frequencyRange(const QString &productId);
 
 // The unit text, "MHz" or "GHz".

@@ -1,5 +1,7 @@
 #include "link/visa.h"
 
+#include <QDebug>
+
 namespace visa {
 
 namespace {
@@ -9,7 +11,15 @@ constexpr quint32 MaxResources = 10000;
 
 Status openDefaultRM(Session *rm)
 {
-    return VisaLibrary::instance().openDefaultRM(rm);
+    VisaLibrary &library = VisaLibrary::instance();
+    const Status status = library.openDefaultRM(rm);
+    // Without a resource manager no instrument is ever found; say why once.
+    if (status < 0)
+        qWarning().noquote() << QStringLiteral("VISA resource manager not opened (status %1): %2")
+                                    .arg(status)
+                                    .arg(library.isLoaded() ? QStringLiteral("library ") + library.fileName()
+                                                            : library.failureReport());
+    return status;
 }
 
 Status close(Session object)

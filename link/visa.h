@@ -10,6 +10,7 @@
 // out in the local 8-bit encoding; replies come back decoded as UTF-8.
 namespace visa {
 
+// A failure is reported on the debug output, naming the library and status.
 Status openDefaultRM(Session *rm);
 Status close(Session object);
 Status open(Session rm, const QString &descriptor, Session *session);

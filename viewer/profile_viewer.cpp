@@ -7,27 +7,37 @@
 
 namespace {
 
-enum Column { PllModeColumn = 0, ReferenceSourceColumn = 3, RfPowerColumn = 7 };
-
-// Turns the code in one column into words, for the cells this dump wrote.
-// Codes other than 0 and 1 stay as sent and are reported on the debug output.
-void convertCodes(QTableWidget *table, const QList<QStringList> &states, int column,
-                  const QString &zero, const QString &one, const char *error)
+// The columns holding a code the table shows as a word: the words for 0 and
+// 1, and what the debug output says for any other text.
+struct CodeColumn
 {
-    for (int row = 0; row < table->rowCount() && row < states.size(); ++row) {
-        if (column >= states.at(row).size())
+    int column;
+    const char *zero;
+    const char *one;
+    const char *error;
+};
+
+constexpr CodeColumn CodeColumns[] = {
+    {0, "Fractional", "Integer", "error pllm"},
+    {3, "Internal", "External", "error ref src"},
+    {7, "OFF", "ON", "error atten"},
+};
+
+// The field as shown: a code 0 or 1 as its word, anything else as received.
+QString shownText(int column, const QString &field)
+{
+    for (const CodeColumn &code : CodeColumns) {
+        if (code.column != column)
             continue;
-        QTableWidgetItem *cell = table->item(row, column);
-        if (!cell)
-            continue;
-        const int code = cell->text().toInt(); // not a number counts as 0
-        if (code == 0)
-            cell->setText(zero);
-        else if (code == 1)
-            cell->setText(one);
-        else
-            qDebug() << error;
+        bool ok = false;
+        const int value = field.toInt(&ok);
+        if (ok && value == 0)
+            return QString::fromLatin1(code.zero);
+        if (ok && value == 1)
+            return QString::fromLatin1(code.one);
+        qDebug() << code.error;
     }
+    return field;
 }
 
 } // namespace
@@ -37,11 +47,7 @@ profile_viewer::profile_viewer(QWidget *parent)
     , ui(new Ui::profile_viewer)
 {
     ui->setupUi(this);
-    // Size the window once to the bold headers; filling the table later never
-    // resizes it.
-    ui->state_tbl->resizeColumnsToContents();
-    setFixedSize(ui->state_tbl->horizontalHeader()->length() + 45,
-                 ui->state_tbl->verticalHeader()->length() + 20);
+    fitToColumns();
 }
 
 profile_viewer::~profile_viewer()
@@ -52,25 +58,26 @@ profile_viewer::~profile_viewer()
 void profile_viewer::showStates(QList<QStringList> states)
 {
     QTableWidget *table = ui->state_tbl;
+    // Every dump stands on its own: nothing of an earlier one stays.
+    table->clearContents();
     for (int row = 0; row < states.size() && row < table->rowCount(); ++row) {
         const QStringList &fields = states.at(row);
         for (int column = 0; column < fields.size() && column < table->columnCount(); ++column) {
             QString text = fields.at(column);
             text.remove(QLatin1Char('\n'));
-            auto *cell = new QTableWidgetItem(text);
+            auto *cell = new QTableWidgetItem(shownText(column, text));
             cell->setTextAlignment(Qt::AlignCenter);
             table->setItem(row, column, cell);
         }
     }
+    fitToColumns();
+}
 
-    const int fieldsOfFirst = states.isEmpty() ? 0 : int(states.first().size());
-    if (fieldsOfFirst < 1)
-        return;
-    convertCodes(table, states, PllModeColumn, QStringLiteral("Fractional"), QStringLiteral("Integer"),
-                 "error pllm");
-    if (fieldsOfFirst > ReferenceSourceColumn)
-        convertCodes(table, states, ReferenceSourceColumn, QStringLiteral("Internal"),
-                     QStringLiteral("External"), "error ref src");
-    if (fieldsOfFirst > RfPowerColumn)
-        convertCodes(table, states, RfPowerColumn, QStringLiteral("OFF"), QStringLiteral("ON"), "error atten");
+void profile_viewer::fitToColumns()
+{
+    // The scroll bars are off, so the window grows with the columns and the
+    // whole table stays in view; the operator cannot resize it.
+    ui->state_tbl->resizeColumnsToContents();
+    setFixedSize(ui->state_tbl->horizontalHeader()->length() + 45,
+                 ui->state_tbl->verticalHeader()->length() + 20);
 }

@@ -20,10 +20,13 @@ public:
     ~profile_viewer();
 
     // Shows the split state dump: states, each a list of field texts in
-    // column order. Cells the dump does not reach keep what they showed.
+    // column order. Cells the dump does not fill are left blank.
     void showStates(QList<QStringList> states);
 
 private:
+    // Widens the columns to their texts and sizes the window to the table.
+    void fitToColumns();
+
     Ui::profile_viewer *ui;
 };
 
