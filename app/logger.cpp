@@ -40,20 +40,14 @@ void logger::flush()
 {
     if (header.isEmpty() && waiting.empty())
         return;
-    if (!header.isEmpty()) {
-        // Nothing of this run is in the file yet: start it afresh.
-        if (logFile.exists())
-            logFile.remove();
-        wholeSize = 0;
-    }
+    // Nothing of this run is in the file before the header: start it afresh.
+    if (!header.isEmpty() && logFile.exists())
+        logFile.remove();
     const QIODevice::OpenMode mode = header.isEmpty() ? QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate;
     if (!logFile.open(mode | QIODevice::Text | QIODevice::Unbuffered)) {
         failed(logFile.errorString());
         return;
     }
-    // Cut off what an earlier failed write may have left behind.
-    if (logFile.size() > wholeSize)
-        logFile.resize(wholeSize);
     wholeSize = logFile.size();
 
     bool ok = header.isEmpty() || writeLine(header);

@@ -7,6 +7,12 @@
 
 #include <csignal>
 
+static QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 class tst_exitsignal : public QObject
 {
     Q_OBJECT
@@ -16,24 +22,15 @@ private slots:
     void endsCleanly();
 };
 
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 void tst_exitsignal::endsCleanly_data()
 {
     QTest::addColumn<int>("signalNumber");
     QTest::addColumn<QByteArray>("waitFor"); // in the simulator's trace
 
-    QTest::newRow("SIGTERM while polling") << int(SIGTERM) << QByteArray(" W USB0::0x3A7C::0x000F::QX10001::INSTR FREQ:REF:EXT?");
-    QTest::newRow("SIGINT while polling") << int(SIGINT) << QByteArray(" W USB0::0x3A7C::0x000F::QX10001::INSTR FREQ:REF:EXT?");
-    QTest::newRow("SIGHUP while polling") << int(SIGHUP) << QByteArray(" W USB0::0x3A7C::0x000F::QX10001::INSTR FREQ:REF:EXT?");
+    const QByteArray polling = " W USB0::0x3A7C::0x000F::QX10001::INSTR FREQ:REF:EXT?";
+    QTest::newRow("SIGTERM while polling") << int(SIGTERM) << polling;
+    QTest::newRow("SIGINT while polling") << int(SIGINT) << polling;
+    QTest::newRow("SIGHUP while polling") << int(SIGHUP) << polling;
     QTest::newRow("SIGTERM during the scan") << int(SIGTERM) << QByteArray(" W USB0::0x3A7C::0x000F::QX10001::INSTR *IDN?");
 }
 
@@ -49,7 +46,6 @@ void tst_exitsignal::endsCleanly()
     QProcess program;
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(dir.path());
-    program.setProcessChannelMode(QProcess::MergedChannels);
     program.start(qEnvironmentVariable("USBSYNTH_TEST_PROGRAM"), {});
     QVERIFY(program.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(readAll(trace).contains(waitFor), 10000);
