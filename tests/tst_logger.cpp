@@ -34,6 +34,8 @@ private:
         if (!file.open(QIODevice::ReadOnly))
             return {QStringLiteral("<missing>")};
         const QString text = QString::fromUtf8(file.readAll());
+        if (text.isEmpty())
+            return {};
         if (!text.endsWith(QLatin1Char('\n')))
             return {QStringLiteral("<fragment>") + text.right(20)};
         QStringList lines = text.chopped(1).split(QLatin1Char('\n'));
@@ -103,7 +105,7 @@ void tst_logger::messages()
 void tst_logger::blockedLog_data()
 {
     QTest::addColumn<QString>("block"); // dir: a directory named log.txt from the start; gone: the log's
-                                        // folder moved away; full: a small file system filled up
+                                        // folder moved away; full: its file system filled up
     QTest::addColumn<int>("waiting");   // messages while blocked
     QTest::addColumn<QString>("until"); // what writes them: the next message, the retry timer, the exit
 
@@ -112,8 +114,9 @@ void tst_logger::blockedLog_data()
     QTest::newRow("folder gone, exit") << "gone" << 3 << "exit";
     QTest::newRow("oldest dropped over the limit") << "dir" << logger::maxWaiting - 1 << "message";
     // The log's first page fills, the line that needs a second one is written
-    // short, later ones not at all.
-    QTest::newRow("disk full, next message") << "full" << 60 << "message";
+    // short, later ones not at all, not even the count of those dropped.
+    QTest::newRow("disk full, over the limit") << "full" << logger::maxWaiting + 100 << "message";
+    QTest::newRow("disk full from the start") << "full at start" << 3 << "message";
 }
 
 void tst_logger::blockedLog()
@@ -124,41 +127,47 @@ void tst_logger::blockedLog()
 
     const QString run = dir->filePath(QStringLiteral("run")), away = dir->filePath(QStringLiteral("away"));
     QFile filler(dir->filePath(QStringLiteral("run/filler")));
-    if (block == QLatin1String("full")
-        && (::geteuid() != 0 || ::mount("tmpfs", run.toLocal8Bit(), "tmpfs", 0, "size=16k") != 0))
+    const auto fill = [&] {
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) > 0) { }
+    };
+    if (block.startsWith(QLatin1String("full"))
+        && (::geteuid() != 0 || ::mount("tmpfs", run.toLocal8Bit(), "tmpfs", 0, "size=2m") != 0))
         QSKIP("needs root to mount a small tmpfs");
     auto unmount = qScopeGuard([&] { ::umount(run.toLocal8Bit()); });
     if (block == QLatin1String("dir"))
         QVERIFY(QDir().mkdir(path));
+    if (block == QLatin1String("full at start"))
+        fill();
 
     auto log = std::make_unique<logger>();
-    QStringList expected{header(), QStringLiteral("before")};
-    log->new_log(QStringLiteral("before"));
+    QStringList expected{header()};
+    int written = 0; // lines on disk before the first failure
+    const auto send = [&](const QString &message) {
+        log->new_log(message);
+        expected << message;
+        written += debugLines.isEmpty();
+        QVERIFY(!logLines().value(0).startsWith(QLatin1String("<fragment>")));
+    };
+    send(QStringLiteral("before"));
     if (block == QLatin1String("gone"))
         QVERIFY(QDir().rename(run, away));
-    if (block == QLatin1String("full")) {
-        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        while (filler.write(QByteArray(512, 'x')) > 0) { }
-    }
-    for (int i = 0; i < waiting; ++i) {
-        expected << QString(100, QLatin1Char('m')) + QString::number(i);
-        log->new_log(expected.last());
-        QVERIFY(!logLines().constFirst().startsWith(QLatin1String("<fragment>")));
-    }
+    if (block == QLatin1String("full"))
+        fill();
+    for (int i = 0; i < waiting; ++i)
+        send(QString(100, QLatin1Char('m')) + QString::number(i));
     QCOMPARE(debugLines.size(), 1);
 
     QVERIFY(block == QLatin1String("dir") ? QDir().rmdir(path) : block == QLatin1String("gone") ? QDir().rename(away, run) : filler.remove());
-    if (until == QLatin1String("message")) {
-        log->new_log(QStringLiteral("back"));
-        expected << QStringLiteral("back");
-    } else if (until == QLatin1String("exit")) {
+    if (until == QLatin1String("message"))
+        send(QStringLiteral("back"));
+    else if (until == QLatin1String("exit"))
         log.reset();
-    }
-    // The oldest lines make way for one that counts them.
-    const qsizetype over = expected.size() - 1 - logger::maxWaiting;
+    // The oldest waiting lines make way for one that counts them.
+    const qsizetype over = expected.size() - 1 - written - logger::maxWaiting;
     if (over > 0) {
-        expected.erase(expected.begin() + 1, expected.begin() + 1 + over);
-        expected.insert(1, QStringLiteral("%1 Log Messages Dropped").arg(over));
+        expected.erase(expected.begin() + 1 + written, expected.begin() + 1 + written + over);
+        expected.insert(1 + written, QStringLiteral("%1 Log Messages Dropped").arg(over));
     }
     if (until == QLatin1String("timer"))
         QTRY_COMPARE_WITH_TIMEOUT(logLines(), expected, logger::retryMs + 2000);
