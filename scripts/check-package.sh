@@ -15,7 +15,7 @@
 #   USBSYNTH_DEB12_CACHE    where the base system and downloaded packages are
 #                           kept between runs (default /tmp/usbsynth-deb12)
 #   USBSYNTH_DEBIAN_MIRROR  the archive to use (default: the Debian archive
-#                           this machine's apt uses, else deb.debian.org)
+#                           named in this machine's apt sources)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,6 +40,19 @@ fail() {
     exit 1
 }
 
+# --- Where a fresh Debian 12 comes from ---------------------------------------
+cache=${USBSYNTH_DEB12_CACHE:-/tmp/usbsynth-deb12}
+mirror=${USBSYNTH_DEBIAN_MIRROR:-}
+if [ -z "$mirror" ]; then
+    # The main archive among apt's sources (one-line or deb822 format).
+    mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+                 /etc/apt/sources.list.d/*.sources 2>/dev/null |
+             grep -v '^[[:space:]]*#' | grep -oE 'https?://[^ ]+/debian/?( |$)' |
+             head -n1 | tr -d ' ' || true)
+fi
+[ -n "$mirror" ] || fail "no Debian archive found in /etc/apt/sources.list, /etc/apt/sources.list.d/*.list
+or *.sources; name one with USBSYNTH_DEBIAN_MIRROR=<archive URL ending in /debian>"
+
 # --- The package --------------------------------------------------------------
 echo "== Building the package in build-pkg/"
 cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -63,16 +76,6 @@ for lib in libqt6core6 libqt6gui6 libqt6widgets6 libc6; do
 done
 
 # --- A fresh Debian 12 --------------------------------------------------------
-cache=${USBSYNTH_DEB12_CACHE:-/tmp/usbsynth-deb12}
-mirror=${USBSYNTH_DEBIAN_MIRROR:-}
-if [ -z "$mirror" ]; then
-    # The main archive among apt's sources (one-line or deb822 format).
-    mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
-                 /etc/apt/sources.list.d/*.sources 2>/dev/null |
-             grep -v '^[[:space:]]*#' | grep -oE 'https?://[^ ]+/debian/?( |$)' |
-             head -n1 | tr -d ' ' || true)
-    mirror=${mirror:-http://deb.debian.org/debian}
-fi
 mkdir -p "$cache/archives/partial"
 if [ ! -x "$cache/base/usr/bin/apt-get" ]; then
     echo "== debootstrap bookworm from $mirror into $cache/base"
@@ -135,11 +138,35 @@ head -n 5 "$run/trace.txt" 2>/dev/null || true
 head -n1 "$run/log.txt" | grep -q '^Runtime Log - ' || fail "log.txt has no 'Runtime Log - ' header"
 grep -q ' W .*\*IDN?' "$run/trace.txt" 2>/dev/null \
     || fail "the program did not identify any simulated instrument"
+# timeout ended it with SIGTERM: every session it opened is closed again.
+open_sessions=$(awk '$2 == "O" { n[$3]++ } $2 == "C" { n[$3]-- }
+                     END { for (d in n) if (n[d]) print d }' "$run/trace.txt")
+[ -z "$open_sessions" ] || fail "left open after SIGTERM: $open_sessions"
 
 echo "== Validating the installed desktop entry"
 in_root apt-get install -y -q --no-install-recommends desktop-file-utils >/dev/null
 in_root desktop-file-validate /usr/share/applications/usbsynth.desktop \
     || fail "desktop-file-validate rejected usbsynth.desktop"
 [ -f "$root/usr/share/icons/hicolor/256x256/apps/usbsynth.png" ] || fail "icon not installed"
+
+echo "== Starting the panel as the menu does, for 8 s"
+# The Exec line, unescaped as a desktop entry is, then split by the shell
+# (its quoting rules are the shell's double quotes).
+exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/usbsynth.desktop" | sed 's/\\\\/\\/g')
+echo "Exec: $exec_line"
+rm -rf "$root/tmp/menu-home"
+mkdir -p "$root/tmp/menu-home"
+set +e
+# shellcheck disable=SC2016 # expanded inside the root
+in_root env HOME=/tmp/menu-home QT_QPA_PLATFORM=offscreen USBSYNTH_VISA_LIBRARY=sim \
+    sh -c 'cd / && eval "set -- $1" && timeout 8 "$@" >/tmp/menu-output.txt 2>&1' _ "$exec_line"
+status=$?
+set -e
+echo "exit status: $status"
+state=$root/tmp/menu-home/.local/state/usbsynth
+[ "$status" = 124 ] || { cat "$root/tmp/menu-output.txt"; fail "the menu's command ended by itself (status $status)"; }
+head -n1 "$state/log.txt" 2>/dev/null | grep -q '^Runtime Log - ' \
+    || fail "no log.txt with its header in ~/.local/state/usbsynth"
+[ ! -e "$root/tmp/menu-home/log.txt" ] || fail "the menu launch wrote log.txt into the home folder"
 
 echo "PASS: $(basename "$deb") installs on Debian $(cat "$root/etc/debian_version") and runs"
