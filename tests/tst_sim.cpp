@@ -10,19 +10,36 @@
 #include <cstring>
 
 #define SIM_FUNCTIONS(X) \
-    X(OpenDefaultRM) X(FindRsrc) X(FindNext) X(Open) X(Close) X(Read) X(Write) X(ParseRsrcEx) X(GetAttribute) \
-    X(SetAttribute) X(StatusDesc) X(Printf) X(Scanf)
+    X(OpenDefaultRM) X(FindRsrc) X(FindNext) X(Open) X(Close) X(Read) X(Write) X(ParseRsrcEx) X(SetAttribute) \
+    X(StatusDesc) X(Printf) X(Scanf)
 
 namespace {
 
-const char *const Mhz = "USB0::0x3A7C::0x0014::CMD14::INSTR";
-const char *const Ghz = "USB0::0x3A7C::0x0011::CMD11::INSTR";
-
-// One instrument entry with the given extra keys, e.g. "faults": {...}.
-QByteArray bench(const char *resource, const QByteArray &extra = QByteArray())
+// The entry points, resolved by name as any VISA client does.
+struct Visa
 {
-    return QByteArray(R"({"resources": [{"resource": ")") + resource + R"(", "idn": "Quorvex Electronics,774-6000,)"
-           + QByteArray(resource).split(':').at(6) + R"(,V4.0.0")" + (extra.isEmpty() ? "" : ", " + extra) + "}]}";
+#define SIM_DECLARE(name) Vi##name##Fn name = nullptr;
+    SIM_FUNCTIONS(SIM_DECLARE)
+};
+
+// A bench of instruments named by their serial numbers, each with the keys
+// given, e.g. {"A1", R"("faults": {"timeoutMs": 50})"}.
+QByteArray bench(const QList<QPair<QByteArray, QByteArray>> &instruments, const QByteArray &productId = "0x000F")
+{
+    QByteArrayList entries;
+    for (const auto &[serial, extra] : instruments)
+        entries << R"({"resource": "USB0::0x3A7C::)" + productId + "::" + serial + R"(::INSTR", "idn": "Quorvex Electronics,774-6000,)" + serial
+                       + R"(,V4.0.0")" + (extra.isEmpty() ? "" : ", " + extra) + "}";
+    return R"({"resources": [)" + entries.join(", ") + "]}";
+}
+
+QByteArray statusName(ViStatus status)
+{
+    static const QHash<ViStatus, QByteArray> names = {
+        {VI_SUCCESS, ""}, {VI_ERROR_TMO, "!TMO"}, {VI_ERROR_IO, "!IO"}, {VI_ERROR_CONN_LOST, "!CONN_LOST"},
+        {VI_ERROR_RSRC_NFOUND, "!NFOUND"}, {VI_ERROR_RSRC_BUSY, "!BUSY"}, {VI_ERROR_INV_RSRC_NAME, "!INV_RSRC_NAME"},
+        {VI_ERROR_INV_EXPR, "!INV_EXPR"}};
+    return names.value(status, "!0x" + QByteArray::number(uint(status), 16));
 }
 
 } // namespace
@@ -33,39 +50,24 @@ class SimTest : public QObject
 
 private slots:
     void initTestCase();
-    void init() { sim.clearTrace(); rm = openManager(); }
+    void init();
     void cleanup() { visa.Close(rm); }
-    void commands_data();
-    void commands();
-    void savedStates();
-    void builtInInstruments();
-    void faults_data();
-    void faults();
-    void openFaultAndUnplug();
-    void longReplyInChunks();
-    void search_data();
-    void search();
-    void openNames_data();
-    void openNames();
+    void script_data();
+    void script();
+    void termChar();
     void parseResource_data();
     void parseResource();
-    void reload();
     void traceFormat();
     void handles();
     void formattedIo();
 
 private:
-    ViSession openManager();
-    ViSession open(const char *name, ViStatus expected = VI_SUCCESS);
+    ViSession open(const char *name);
     ViStatus send(ViSession session, QByteArray line);
     ViStatus query(ViSession session, const QByteArray &line, QByteArray *reply);
-    QStringList find(const char *expression, ViStatus *status = nullptr);
+    ViStatus find(const QByteArray &expression, QByteArray *names);
 
-    struct
-    {
-#define SIM_DECLARE(name) Vi##name##Fn name = nullptr;
-        SIM_FUNCTIONS(SIM_DECLARE)
-    } visa;
+    Visa visa;
     QLibrary library;
     SimFixture sim;
     ViSession rm = VI_NULL;
@@ -75,36 +77,31 @@ void SimTest::initTestCase()
 {
     library.setFileName(qEnvironmentVariable("USBSYNTH_VISA_LIBRARY"));
     QVERIFY2(library.load(), qPrintable(library.errorString()));
-    sim.configure(R"({"resources": []})");
 #define SIM_RESOLVE(name) QVERIFY(visa.name = reinterpret_cast<Vi##name##Fn>(library.resolve("vi" #name)));
     SIM_FUNCTIONS(SIM_RESOLVE)
+    sim.configure(R"({"resources": []})");
 }
 
-ViSession SimTest::openManager()
+void SimTest::init()
 {
-    ViSession manager = VI_NULL;
-    if (visa.OpenDefaultRM(&manager) != VI_SUCCESS || manager == VI_NULL)
-        qWarning("viOpenDefaultRM failed");
-    return manager;
+    sim.clearTrace();
+    QCOMPARE(visa.OpenDefaultRM(&rm), VI_SUCCESS);
 }
 
-ViSession SimTest::open(const char *name, ViStatus expected)
+ViSession SimTest::open(const char *name)
 {
-    ViSession session = 1234;
+    ViSession session = VI_NULL;
     const ViStatus status = visa.Open(rm, name, VI_NULL, 0, &session);
-    if (status != expected || (status != VI_SUCCESS) != (session == VI_NULL))
-        QTest::qFail(qPrintable(QStringLiteral("viOpen(%1): status %2, session %3").arg(name).arg(status, 0, 16).arg(session)),
-                     __FILE__, __LINE__);
+    if (status != VI_SUCCESS)
+        QTest::qFail(qPrintable(QStringLiteral("viOpen(%1): %2").arg(name, statusName(status))), __FILE__, __LINE__);
     return session;
 }
 
 ViStatus SimTest::send(ViSession session, QByteArray line)
 {
-    if (!line.endsWith('\n'))
-        line += '\n';
+    line += line.endsWith('\n') ? "" : "\n";
     ViUInt32 written = 0;
-    const ViStatus status = visa.Write(session, reinterpret_cast<const ViByte *>(line.constData()),
-                                       ViUInt32(line.size()), &written);
+    const ViStatus status = visa.Write(session, reinterpret_cast<const ViByte *>(line.constData()), ViUInt32(line.size()), &written);
     return status == VI_SUCCESS && written != ViUInt32(line.size()) ? VI_ERROR_IO : status;
 }
 
@@ -114,352 +111,211 @@ ViStatus SimTest::query(ViSession session, const QByteArray &line, QByteArray *r
 {
     reply->clear();
     ViStatus status = send(session, line);
-    while (status >= VI_SUCCESS) {
-        ViByte buffer[256];
-        ViUInt32 count = 0;
-        status = visa.Read(session, buffer, sizeof buffer, &count);
-        if (status >= VI_SUCCESS)
-            reply->append(reinterpret_cast<const char *>(buffer), qsizetype(count));
+    ViByte buffer[256];
+    ViUInt32 count = 0;
+    while (status >= VI_SUCCESS && (status = visa.Read(session, buffer, sizeof buffer, &count)) >= VI_SUCCESS) {
+        reply->append(reinterpret_cast<const char *>(buffer), qsizetype(count));
         if (status != VI_SUCCESS_MAX_CNT)
             break;
     }
     return status;
 }
 
-QStringList SimTest::find(const char *expression, ViStatus *result)
+// The names found, space-separated, with the match count checked against
+// the list; a failed search must leave no list and a count of 0.
+ViStatus SimTest::find(const QByteArray &expression, QByteArray *names)
 {
     ViFindList list = 77;
     ViUInt32 count = 99;
     ViChar name[VI_FIND_BUFLEN];
-    const ViStatus status = visa.FindRsrc(rm, expression, &list, &count, name);
-    if (result)
-        *result = status;
-    if (status != VI_SUCCESS)
-        return status == VI_ERROR_RSRC_NFOUND && (count != 0 || list != VI_NULL) ? QStringList{"<count or list set>"} : QStringList();
-    QStringList names{QString::fromLatin1(name)};
-    while (visa.FindNext(list, name) == VI_SUCCESS)
-        names << QString::fromLatin1(name);
-    if (names.size() != qsizetype(count))
-        names << QStringLiteral("<count %1>").arg(count);
+    const ViStatus status = visa.FindRsrc(rm, expression.constData(), &list, &count, name);
+    *names = status != VI_SUCCESS ? QByteArray(count || list ? "<count or list set>" : "") : QByteArray(name);
+    for (ViUInt32 found = 1; status == VI_SUCCESS && visa.FindNext(list, name) == VI_SUCCESS; ++found)
+        *names += ' ' + QByteArray(name) + (found >= count ? " <beyond the count>" : "");
     visa.Close(list);
-    return names;
+    return status;
 }
 
-void SimTest::commands_data()
+void SimTest::script_data()
 {
-    QTest::addColumn<QByteArray>("resource");
-    QTest::addColumn<QByteArrayList>("commands");
-    QTest::addColumn<QByteArray>("queryLine");
-    QTest::addColumn<QByteArray>("reply");
-
-    // Each setting is first moved off its default, so an ignored command
-    // cannot pass.
-    const auto row = [](const char *name, const char *resource, QByteArrayList commands, const char *line,
-                        const char *reply) { QTest::newRow(name) << QByteArray(resource) << commands << QByteArray(line) << QByteArray(reply); };
-    row("idn", Mhz, {}, "*IDN?", "Quorvex Electronics,774-6000,CMD14,V4.0.0\n");
-    row("MHz frequency", Mhz, {"FREQ:SET 2200.5"}, "FREQ:SET?", "2200.5\n");
-    row("MHz actual", Mhz, {"FREQ:SET 5999.9"}, "FREQ:RETACT?", "5999.900\n");
-    row("MHz kHz steps", Mhz, {"FREQ:SET 1234.56789"}, "FREQ:SET?", "1234.568\n");
-    row("MHz below range kept", Mhz, {"FREQ:SET 100", "FREQ:SET 24.9"}, "FREQ:SET?", "100\n");
-    row("not a number kept", Mhz, {"FREQ:SET 100", "FREQ:SET 2.2GHz"}, "FREQ:SET?", "100\n");
-    row("GHz actual", Ghz, {"FREQ:SET 12.3456789"}, "FREQ:RETACT?", "12.345679\n");
-    row("GHz upper end", Ghz, {"FREQ:SET 20"}, "FREQ:SET?", "20\n");
-    row("GHz rejects MHz value", Ghz, {"FREQ:SET 11", "FREQ:SET 7500"}, "FREQ:SET?", "11\n");
-    row("power", Mhz, {"POWE:SET -2.50"}, "POWE:SET?", "-2.5\n");
-    row("power min", Mhz, {"POWE:SET MIN"}, "POWE:SET?", "-30 MIN\n");
-    row("power max", Mhz, {"POWE:SET MAX"}, "POWE:SET?", "10 MAX\n");
-    row("power clamped", Mhz, {"POWE:SET 50"}, "POWE:SET?", "10\n");
-    row("power, RF off", Mhz, {"POWE:SET MIN", "POWE:RF 0"}, "POWE:SET?", "OFF,-30 MIN\n");
-    row("RF on", Ghz, {"POWE:RF 0", "POWE:RF 1"}, "POWE:RF?", "1\n");
-    row("internal reference", Ghz, {"FREQ:REF:EXT 1", "FREQ:REF:EXT 0"}, "FREQ:REF:EXT?", "0\n");
-    row("reference frequency", Ghz, {"FREQ:REF:FREQ 50"}, "FREQ:REF:FREQ?", "50\n");
-    row("reference 101 kept", Ghz, {"FREQ:REF:FREQ 100", "FREQ:REF:FREQ 101"}, "FREQ:REF:FREQ?", "100\n");
-    row("divider 128 kept", Ghz, {"FREQ:REF:DIV 127", "FREQ:REF:DIV 128"}, "FREQ:REF:DIV?", "127\n");
-    row("fractional PLL", Ghz, {"FREQ:PLLM 1", "FREQ:PLLM 0"}, "FREQ:PLLM?", "0\n");
-    row("lock", Ghz, {}, "FREQ:LOCK?", "1\n");
-    row("temperature", Mhz, {}, "SYST:TEMP?", "28.50\n");
-    row("threshold", Mhz, {"SYST:TEMPTHRES 45.5"}, "SYST:TEMPTHRES?", "45.5\n");
-    row("boot state 6 kept", Mhz, {"SYST:BOOTSTATE 3", "SYST:BOOTSTATE 6"}, "SYST:BOOTSTATE?", "3\n");
-    row("lower case, CR LF", Mhz, {"freq:set 3000\r\n"}, "freq:set?\r\n", "3000\n");
-    row("unknown command ignored", Mhz, {"FREQ:SET 4100", "FREQ:BOGUS 1"}, "FREQ:SET?", "4100\n");
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QByteArrayList>("steps");
+    const auto row = [](const char *name, const QByteArray &config, const QByteArrayList &steps) {
+        QTest::newRow(name) << config << steps;
+    };
+    // An instrument of each range; each setting is first moved off its
+    // default, so that an ignored command cannot pass.
+    const QByteArray two = R"({"resources": [{"resource": "USB0::0x3A7C::0x0014::M::INSTR", "idn": "Q,774-6000,M,V4",
+        "state": {"frequency": 1000, "temperature": 28.5}},
+        {"resource": "USB0::0x3A7C::0x0011::G::INSTR", "idn": "Q,VX27H774-20,G,V4", "state": {"frequency": 15}}]})";
+    const auto mhz = [&](const char *name, const QByteArrayList &steps) {
+        row(name, two, QByteArrayList{"open USB0::0x3A7C::0x0014::M::INSTR"} + steps);
+    };
+    const auto ghz = [&](const char *name, const QByteArrayList &steps) {
+        row(name, two, QByteArrayList{"open USB0::0x3A7C::0x0011::G::INSTR"} + steps);
+    };
+    mhz("idn", {"*IDN? = Q,774-6000,M,V4\n"});
+    mhz("MHz frequency", {"FREQ:SET 2200.5", "FREQ:SET? = 2200.5\n", "FREQ:SET 1234.56789", "FREQ:SET? = 1234.568\n"});
+    mhz("MHz range", {"FREQ:SET 100", "FREQ:SET 24.9", "FREQ:SET 2.2GHz", "FREQ:SET? = 100\n", "FREQ:SET 5999.9",
+                      "FREQ:RETACT? = 5999.900\n"});
+    ghz("GHz range", {"FREQ:SET 20", "FREQ:SET 7500", "FREQ:SET? = 20\n", "FREQ:SET 12.3456789", "FREQ:RETACT? = 12.345679\n"});
+    mhz("power", {"POWE:SET -2.50", "POWE:SET? = -2.5\n", "POWE:SET 50", "POWE:SET? = 10\n", "POWE:SET MAX",
+                  "POWE:SET? = 10 MAX\n"});
+    mhz("power min, RF", {"POWE:SET MIN", "POWE:RF 0", "POWE:SET? = OFF,-30 MIN\n", "POWE:RF? = 0\n", "POWE:RF 1",
+                          "POWE:RF? = 1\n"});
+    ghz("reference", {"FREQ:REF:EXT 1", "FREQ:REF:EXT? = 1\n", "FREQ:REF:EXT 0", "FREQ:REF:EXT? = 0\n", "FREQ:REF:FREQ 50",
+                      "FREQ:REF:FREQ 101", "FREQ:REF:FREQ? = 50\n", "FREQ:REF:DIV 127", "FREQ:REF:DIV 128",
+                      "FREQ:REF:DIV? = 127\n"});
+    ghz("PLL, lock", {"FREQ:PLLM 1", "FREQ:PLLM? = 1\n", "FREQ:PLLM 0", "FREQ:PLLM? = 0\n", "FREQ:LOCK? = 1\n"});
+    mhz("system", {"SYST:TEMP? = 28.50\n", "SYST:TEMPTHRES 45.5", "SYST:TEMPTHRES? = 45.5\n", "SYST:BOOTSTATE 3",
+                   "SYST:BOOTSTATE 6", "SYST:BOOTSTATE? = 3\n"});
+    mhz("any case, CR LF, unknown", {"freq:set 3000\r\n", "FREQ:BOGUS 1", "freq:set?\r\n = 3000\n"});
+    // Six states of eight fields from the configuration; saving stores the
+    // live settings in a slot other than 0, loading brings them back.
+    const QByteArray f = "1,26.5,4,0,10,0,-3,1;", stored = f + "1,24.25,4,0,10,2,10,0;1,26.5,4,1,100,0,-3,1;" + f + f;
+    row("stored states", bench({{"S1", R"("state": {"frequency": 26.5, "power": -3, "pllMode": 1, "refDivider": 4,
+            "storedStates": [{}, {"frequency": 24.25, "powerLevel": "MAX", "rf": false},
+                             {"refExternal": true, "refFrequency": 100}]})"}}, "0x0013"),
+        {"open USB0::0x3A7C::0x0013::S1::INSTR", "SYST:READSTATE? = " + stored + f.chopped(1) + '\n', "FREQ:PLLM 0",
+         "FREQ:SET 24.123457", "FREQ:REF:DIV 127", "FREQ:REF:EXT 1", "FREQ:REF:FREQ 50", "POWE:SET -29.99", "POWE:RF 0",
+         "SYST:SAVESTATE 5", "SYST:SAVESTATE 0", "SYST:READSTATE? = " + stored + "0,24.123457,127,1,50,0,-29.99,0\n",
+         "SYST:LOADSTATE 0", "FREQ:SET? = 26.5\n", "SYST:LOADSTATE 5", "POWE:SET? = OFF,-29.99\n"});
+    // Faults.
+    const QByteArray f1 = "USB0::0x3A7C::0x000F::F1::INSTR", f2 = "USB0::0x3A7C::0x000F::F2::INSTR";
+    row("read status", bench({{"F1", R"("faults": {"readStatus": {"FREQ:SET?": -1073807298, "NOREPLY?": -1073807194}})"}}),
+        {"open " + f1, "freq:set? = !IO", "NOREPLY? = !CONN_LOST", "POWE:RF? = 1\n"});
+    row("fixed replies", bench({{"F1", R"("replies": {"FREQ:SET?": "0", "Model:Name?": "custom",
+                                                      "RAW?": {"text": "bare", "lineFeed": false}})"}}),
+        {"open " + f1, "FREQ:SET 100", "FREQ:SET? = 0\n", "MODEL:NAME? = custom\n", "RAW? = bare"});
+    // Longer than a read: in pieces; unread, dropped by the next write.
+    row("long reply", bench({{"F1", R"("replies": {"BIG?": ")" + QByteArray(1000, 'x') + "\"}"}}),
+        {"open " + f1, "BIG? = " + QByteArray(1000, 'x') + '\n', "BIG?", "*IDN? = Quorvex Electronics,774-6000,F1,V4.0.0\n"});
+    row("timeout", bench({{"F1", R"("faults": {"timeoutMs": 150})"}}).replace("]}", R"(, {"resource": ")" + f2
+                                                                                     + R"(", "faults": {"timeoutMs": 50}}]})"),
+        {"open " + f1, "NO:SUCH? = !TMO @145-900", "open " + f2, "*IDN? = !TMO"}); // F2 has no identification
+    row("latency", bench({{"F1", R"("faults": {"latencyMs": 150})"}, {"F2", R"("faults": {"latencyMs": 400, "timeoutMs": 100})"}}),
+        {"open " + f1, "POWE:RF? = 1\n @145-900", "open " + f2, "POWE:RF? = !TMO @95-390"});
+    row("open status, unplug", bench({{"F1", R"("faults": {"openStatus": -1073807246})"}, {"F2", R"("faults": {"unplugAfter": 2})"}}),
+        {"open " + f1 + " = !BUSY", "open " + f2, "open " + f2, "open " + f2 + " = !NFOUND", "find ?* = " + f1,
+         "find ?*F2?* = !NFOUND", "config " + bench({{"F2", ""}}), "open " + f2});
+    // The file is read again when it changes: instruments that stay keep
+    // their state, removed ones cut their sessions off and come back afresh.
+    const QByteArray withF1 = bench({{"F1", R"("state": {"frequency": 100})"}});
+    row("reload", withF1, {"open " + f1, "FREQ:SET 200", "config " + QByteArray(withF1).replace("]}", R"(, {"resource": ")" + f2 + "\"}]}"),
+                           "find ?* = " + f1 + ' ' + f2, "FREQ:SET? = 200\n", "config {\"resources\": []}",
+                           "FREQ:SET? = !CONN_LOST", "config " + withF1, "open " + f1, "FREQ:SET? = 100\n"});
+    // Any spelling of a name opens the instrument.
+    row("names", bench({{"F1", ""}}),
+        {"open USB0::0x3A7C::0x000F::F1::0::INSTR", "open usb0::14972::0xf::F1", "open USB::0x3A7C::15::F1::INSTR",
+         "open USB0::0x3A7C::0x000F::f1::INSTR = !NFOUND", "open USB1::0x3A7C::0x000F::F1::INSTR = !NFOUND",
+         "open USB0::0x3A7C::0x0010::F1::INSTR = !NFOUND",
+         "open USB0::0x3A7C::0x000F::INSTR = !INV_RSRC_NAME", "open USB0::0x3A7G::0x000F::F1::INSTR = !INV_RSRC_NAME"});
+    // Search expressions as PyVISA and the panel write them, and the rest of
+    // the grammar.
+    const QByteArray c = "USB1::0x1234::0x0001::C::INSTR", gpib = "GPIB0::12::INSTR", tcpip = "TCPIP0::h.example::inst0::INSTR";
+    row("search", bench({{"F1", ""}}).replace("]}", R"(, {"resource": ")" + c + R"("}, {"resource": ")" + gpib
+                                                         + R"("}, {"resource": ")" + tcpip + "\"}]}"),
+        {"find ?*::INSTR = " + f1 + ' ' + c + ' ' + gpib + ' ' + tcpip, "find usb?*instr = " + f1 + ' ' + c,
+         "find USB0?* = " + f1, "find USB? = !NFOUND", "find GPIB?*|TCPIP?* = " + gpib + ' ' + tcpip,
+         "find (GPIB0|USB1)::?* = " + c + ' ' + gpib, "find USB?::0x????::0x000[^1]?* = " + f1,
+         "find GP+IB0::12::INSTR = " + gpib, "find TCPIP0::(h|\\.|example)*::?* = " + tcpip, "find TCPIP0::h.exampl.?* = !NFOUND",
+         "find USB[0 = !INV_EXPR", "find *USB = !INV_EXPR"});
 }
 
-void SimTest::commands()
+// Each step is one of
+//   open NAME              opens NAME, which takes the lines from then on
+//   find EXPRESSION        searches
+//   config JSON            replaces the configuration
+//   LINE                   writes the line
+// with " = RESULT" for the expected outcome: the reply to the line, the names
+// found, or a failure status such as "!TMO"; " @MIN-MAX" bounds its time in ms.
+void SimTest::script()
 {
-    QFETCH(QByteArray, resource);
-    QFETCH(QByteArrayList, commands);
-    QFETCH(QByteArray, queryLine);
-    QFETCH(QByteArray, reply);
-    sim.configure(R"({"resources": [{"resource": "USB0::0x3A7C::0x0014::CMD14::INSTR",
-        "idn": "Quorvex Electronics,774-6000,CMD14,V4.0.0", "state": {"frequency": 1000, "temperature": 28.5}},
-        {"resource": "USB0::0x3A7C::0x0011::CMD11::INSTR", "idn": "x,VX27H774-20,CMD11,V4", "state": {"frequency": 15}}]})");
-    const ViSession session = open(resource.constData());
-    for (const QByteArray &command : commands)
-        QCOMPARE(send(session, command), VI_SUCCESS);
-    QByteArray answer;
-    QCOMPARE(query(session, queryLine, &answer), VI_SUCCESS);
-    QCOMPARE(answer, reply);
-    QCOMPARE(visa.Close(session), VI_SUCCESS);
-}
-
-// Six states of eight fields from the configuration; saving stores the live
-// settings in a slot other than 0, loading brings them back.
-void SimTest::savedStates()
-{
-    sim.configure(bench("USB0::0x3A7C::0x0013::DUMP1::INSTR", R"("state": {"frequency": 26.5, "power": -3,
-        "pllMode": 1, "refDivider": 4, "storedStates": [{}, {"frequency": 24.25, "powerLevel": "MAX", "rf": false},
-        {"refExternal": true, "refFrequency": 100}]})"));
-    const ViSession session = open("USB0::0x3A7C::0x0013::DUMP1::INSTR");
-    const QByteArray factory = "1,26.5,4,0,10,0,-3,1";
-    QByteArray reply;
-    QCOMPARE(query(session, "SYST:READSTATE?", &reply), VI_SUCCESS);
-    QCOMPARE(reply, factory + ";1,24.25,4,0,10,2,10,0;1,26.5,4,1,100,0,-3,1;" + factory + ';' + factory + ';' + factory + '\n');
-    for (const char *line : {"FREQ:PLLM 0", "FREQ:SET 24.123457", "FREQ:REF:DIV 127", "FREQ:REF:EXT 1",
-                             "FREQ:REF:FREQ 50", "POWE:SET -29.99", "POWE:RF 0", "SYST:SAVESTATE 5", "SYST:SAVESTATE 0"})
-        QCOMPARE(send(session, line), VI_SUCCESS);
-    QCOMPARE(query(session, "SYST:READSTATE?", &reply), VI_SUCCESS);
-    QCOMPARE(reply.split(';').at(0), factory);
-    QCOMPARE(reply.split(';').at(4), factory);
-    QCOMPARE(reply.split(';').at(5), QByteArray("0,24.123457,127,1,50,0,-29.99,0\n"));
-    QCOMPARE(send(session, "SYST:LOADSTATE 0"), VI_SUCCESS);
-    QCOMPARE(query(session, "FREQ:SET?", &reply), VI_SUCCESS);
-    QCOMPARE(reply, QByteArray("26.5\n"));
-    QCOMPARE(send(session, "SYST:LOADSTATE 5"), VI_SUCCESS);
-    QCOMPARE(query(session, "POWE:SET?", &reply), VI_SUCCESS);
-    QCOMPARE(reply, QByteArray("OFF,-29.99\n"));
-    visa.Close(session);
-}
-
-// Without a configuration: two supported instruments of different models
-// and one outside the supported product ids.
-void SimTest::builtInInstruments()
-{
-    qputenv("USBSYNTH_SIM_CONFIG", QByteArray());
-    const QStringList found = find("USB?*");
-    qputenv("USBSYNTH_SIM_CONFIG", QFile::encodeName(sim.path("sim.json")));
-    QCOMPARE(found, QStringList({"USB0::0x3A7C::0x000F::QX10001::INSTR", "USB0::0x3A7C::0x0011::QX20002::INSTR",
-                                 "USB0::0x3A7C::0x0030::QX30003::INSTR"}));
-}
-
-void SimTest::faults_data()
-{
-    QTest::addColumn<QByteArray>("entry");
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<ViStatus>("status");
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<int>("minMs");
-    QTest::addColumn<int>("maxMs");
-
-    const QByteArray readStatus = R"("faults": {"readStatus": {"FREQ:SET?": -1073807298, "NOREPLY?": -1073807194}})";
-    const QByteArray replies = R"("replies": {"FREQ:SET?": "0", "Model:Name?": "custom", "RAW?": {"text": "bare", "lineFeed": false}})";
-    QTest::newRow("read status") << readStatus << QByteArray("freq:set?") << VI_ERROR_IO << QByteArray() << 0 << 100;
-    QTest::newRow("lost connection") << readStatus << QByteArray("NOREPLY?") << VI_ERROR_CONN_LOST << QByteArray() << 0 << 100;
-    QTest::newRow("other queries answer") << readStatus << QByteArray("POWE:RF?") << VI_SUCCESS << QByteArray("1\n") << 0 << 100;
-    QTest::newRow("fixed reply") << replies << QByteArray("FREQ:SET?") << VI_SUCCESS << QByteArray("0\n") << 0 << 100;
-    QTest::newRow("any case") << replies << QByteArray("MODEL:NAME?") << VI_SUCCESS << QByteArray("custom\n") << 0 << 100;
-    QTest::newRow("no line feed") << replies << QByteArray("RAW?") << VI_SUCCESS << QByteArray("bare") << 0 << 100;
-    QTest::newRow("timeout") << QByteArray(R"("faults": {"timeoutMs": 150})") << QByteArray("NO:SUCH?") << VI_ERROR_TMO << QByteArray() << 145 << 900;
-    QTest::newRow("latency") << QByteArray(R"("faults": {"latencyMs": 150})") << QByteArray("POWE:RF?") << VI_SUCCESS << QByteArray("1\n") << 145 << 900;
-    QTest::newRow("latency past timeout") << QByteArray(R"("faults": {"latencyMs": 400, "timeoutMs": 100})") << QByteArray("POWE:RF?")
-                                          << VI_ERROR_TMO << QByteArray() << 95 << 390;
-}
-
-void SimTest::faults()
-{
-    QFETCH(QByteArray, entry);
-    QFETCH(QByteArray, line);
-    QFETCH(ViStatus, status);
-    QFETCH(QByteArray, reply);
-    QFETCH(int, minMs);
-    QFETCH(int, maxMs);
-    sim.configure(bench("USB0::0x3A7C::0x000F::FAULT1::INSTR", entry));
-    const ViSession session = open("USB0::0x3A7C::0x000F::FAULT1::INSTR");
-    QElapsedTimer timer;
-    timer.start();
-    QByteArray answer;
-    QCOMPARE(query(session, line, &answer), status);
-    QVERIFY2(timer.elapsed() >= minMs && timer.elapsed() < maxMs, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(answer, reply);
-    visa.Close(session);
-}
-
-void SimTest::openFaultAndUnplug()
-{
-    sim.configure(R"({"resources": [{"resource": "USB0::0x3A7C::0x000F::BUSY1::INSTR", "faults": {"openStatus": -1073807246}},
-        {"resource": "USB0::0x3A7C::0x000F::PLUG1::INSTR", "faults": {"unplugAfter": 2}}]})");
-    QCOMPARE(open("USB0::0x3A7C::0x000F::BUSY1::INSTR", VI_ERROR_RSRC_BUSY), ViSession(VI_NULL));
-    for (int i = 0; i < 2; ++i)
-        QCOMPARE(visa.Close(open("USB0::0x3A7C::0x000F::PLUG1::INSTR")), VI_SUCCESS);
-    open("USB0::0x3A7C::0x000F::PLUG1::INSTR", VI_ERROR_RSRC_NFOUND);
-    QCOMPARE(find("?*"), QStringList{"USB0::0x3A7C::0x000F::BUSY1::INSTR"});
-    sim.configure(R"({"resources": [{"resource": "USB0::0x3A7C::0x000F::PLUG1::INSTR"}]})");
-    QCOMPARE(visa.Close(open("USB0::0x3A7C::0x000F::PLUG1::INSTR")), VI_SUCCESS);
-}
-
-// A reply longer than the buffer comes in pieces; an unread rest is dropped
-// by the next write; a termination character ends a read early.
-void SimTest::longReplyInChunks()
-{
-    sim.configure(bench("USB0::0x3A7C::0x000F::FIX1::INSTR", R"("replies": {"BIG?": ")" + QByteArray(1000, 'x') + "\"}"));
-    const ViSession session = open("USB0::0x3A7C::0x000F::FIX1::INSTR");
-    QCOMPARE(send(session, "BIG?"), VI_SUCCESS);
-    ViByte buffer[256];
-    ViUInt32 count = 0;
-    for (ViUInt32 size : {256, 256, 256}) {
-        QCOMPARE(visa.Read(session, buffer, sizeof buffer, &count), VI_SUCCESS_MAX_CNT);
-        QCOMPARE(count, size);
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArrayList, steps);
+    QByteArray none;
+    sim.configure(R"({"resources": []})"); // every row starts with new instruments
+    find("?*", &none);
+    sim.configure(config);
+    ViSession session = VI_NULL;
+    for (QByteArray step : steps) {
+        const qsizetype at = step.lastIndexOf(" @"), equals = step.indexOf(" = ");
+        const QByteArrayList bounds = at < 0 ? QByteArrayList{"0", "1000"} : step.mid(at + 2).split('-');
+        step.truncate(at < 0 ? step.size() : at);
+        const QByteArray action = step.left(equals < 0 ? step.size() : equals), expected = equals < 0 ? "" : step.mid(equals + 3);
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray result;
+        if (action.startsWith("open ")) {
+            session = 1234;
+            result = statusName(visa.Open(rm, action.mid(5).constData(), VI_NULL, 0, &session));
+            result += result.isEmpty() == (session == VI_NULL) ? " <session>" : "";
+        } else if (action.startsWith("find ")) {
+            const ViStatus status = find(action.mid(5), &result);
+            result = status == VI_SUCCESS ? result : statusName(status) + result;
+        } else if (action.startsWith("config ")) {
+            sim.configure(action.mid(7));
+        } else if (equals < 0) {
+            result = statusName(send(session, action));
+        } else {
+            const ViStatus status = query(session, action, &result);
+            result = status == VI_SUCCESS ? result : statusName(status);
+        }
+        QVERIFY2(result == expected, qPrintable(QStringLiteral("%1: \"%2\"").arg(step, result)));
+        QVERIFY2(timer.elapsed() >= bounds.at(0).toInt() && timer.elapsed() < bounds.at(1).toInt(), step.constData());
     }
-    QCOMPARE(visa.Read(session, buffer, sizeof buffer, &count), VI_SUCCESS);
-    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), count), QByteArray(232, 'x') + '\n');
-    QCOMPARE(send(session, "BIG?"), VI_SUCCESS);
+}
+
+// A termination character ends a read early.
+void SimTest::termChar()
+{
+    sim.configure(bench({{"F1", ""}}));
+    const ViSession session = open("USB0::0x3A7C::0x000F::F1::INSTR");
     QCOMPARE(visa.SetAttribute(session, VI_ATTR_TERMCHAR, ','), VI_SUCCESS);
     QCOMPARE(visa.SetAttribute(session, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
     QCOMPARE(send(session, "*IDN?"), VI_SUCCESS);
+    ViByte buffer[64];
+    ViUInt32 count = 0;
     QCOMPARE(visa.Read(session, buffer, sizeof buffer, &count), VI_SUCCESS_TERM_CHAR);
     QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), count), QByteArray("Quorvex Electronics,"));
-    visa.Close(session);
-}
-
-void SimTest::search_data()
-{
-    QTest::addColumn<QByteArray>("expression");
-    QTest::addColumn<QString>("found");
-    QTest::addColumn<ViStatus>("status");
-
-    const QString a1 = "USB0::0x3A7C::0x000F::A1::INSTR", b2 = "USB0::0x3A7C::0x0011::B2::INSTR",
-                  c3 = "USB1::0x1234::0x0001::C3::INSTR", gpib = "GPIB0::12::INSTR",
-                  tcpip = "TCPIP0::bench.example::inst0::INSTR", asrl = "ASRL1::INSTR";
-    const auto all = [](QStringList names) { return names.join(' '); };
-    QTest::newRow("PyVISA default") << QByteArray("?*::INSTR") << all({a1, b2, c3, gpib, tcpip, asrl}) << VI_SUCCESS;
-    QTest::newRow("USB, any case") << QByteArray("usb?*instr") << all({a1, b2, c3}) << VI_SUCCESS;
-    QTest::newRow("board 0") << QByteArray("USB0?*") << all({a1, b2}) << VI_SUCCESS;
-    QTest::newRow("whole name") << QByteArray("USB?") << QString() << VI_ERROR_RSRC_NFOUND;
-    QTest::newRow("alternatives") << QByteArray("GPIB?*|ASRL?*") << all({gpib, asrl}) << VI_SUCCESS;
-    QTest::newRow("group") << QByteArray("(GPIB|ASRL)[0-9]::?*") << all({gpib, asrl}) << VI_SUCCESS;
-    QTest::newRow("negated list") << QByteArray("USB?::0x????::0x000[^1]?*") << all({a1}) << VI_SUCCESS;
-    QTest::newRow("plus") << QByteArray("AS+RL1::INSTR") << all({asrl}) << VI_SUCCESS;
-    QTest::newRow("star of a group") << QByteArray("TCPIP0::(bench|\\.|example)*::?*") << all({tcpip}) << VI_SUCCESS;
-    QTest::newRow("dot is literal") << QByteArray("TCPIP0::bench.exampl.?*") << QString() << VI_ERROR_RSRC_NFOUND;
-    QTest::newRow("open list") << QByteArray("USB[0") << QString() << VI_ERROR_INV_EXPR;
-    QTest::newRow("leading star") << QByteArray("*USB") << QString() << VI_ERROR_INV_EXPR;
-}
-
-void SimTest::search()
-{
-    QFETCH(QByteArray, expression);
-    QFETCH(QString, found);
-    QFETCH(ViStatus, status);
-    sim.configure(R"({"resources": [{"resource": "USB0::0x3A7C::0x000F::A1::INSTR"},
-        {"resource": "USB0::0x3A7C::0x0011::B2::INSTR"}, {"resource": "USB1::0x1234::0x0001::C3::INSTR"},
-        {"resource": "GPIB0::12::INSTR"}, {"resource": "TCPIP0::bench.example::inst0::INSTR"}, {"resource": "ASRL1::INSTR"}]})");
-    ViStatus result = VI_SUCCESS;
-    QCOMPARE(find(expression.constData(), &result).join(' '), found);
-    QCOMPARE(result, status);
-}
-
-void SimTest::openNames_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<ViStatus>("status");
-
-    QTest::newRow("interface number") << QByteArray("USB0::0x3A7C::0x000F::NAME1::0::INSTR") << VI_SUCCESS;
-    QTest::newRow("decimal ids") << QByteArray("USB0::14972::15::NAME1::INSTR") << VI_SUCCESS;
-    QTest::newRow("lower case, short hex") << QByteArray("usb0::0x3a7c::0xf::NAME1::instr") << VI_SUCCESS;
-    QTest::newRow("no board, no class") << QByteArray("USB::0x3A7C::0x000F::NAME1") << VI_SUCCESS;
-    QTest::newRow("serial case") << QByteArray("USB0::0x3A7C::0x000F::name1::INSTR") << VI_ERROR_RSRC_NFOUND;
-    QTest::newRow("other model") << QByteArray("USB0::0x3A7C::0x0010::NAME1::INSTR") << VI_ERROR_RSRC_NFOUND;
-    QTest::newRow("other board") << QByteArray("USB1::0x3A7C::0x000F::NAME1::INSTR") << VI_ERROR_RSRC_NFOUND;
-    QTest::newRow("no serial") << QByteArray("USB0::0x3A7C::0x000F::INSTR") << VI_ERROR_INV_RSRC_NAME;
-    QTest::newRow("bad id") << QByteArray("USB0::0x3A7G::0x000F::NAME1::INSTR") << VI_ERROR_INV_RSRC_NAME;
-}
-
-// Any spelling of the name opens the instrument under its configured name.
-void SimTest::openNames()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(ViStatus, status);
-    sim.configure(R"({"resources": [{"resource": "USB0::0x3A7C::0x000F::NAME1::INSTR"}]})");
-    const ViSession session = open(name.constData(), status);
-    ViChar resource[VI_FIND_BUFLEN] = {};
-    if (status == VI_SUCCESS) {
-        QCOMPARE(visa.GetAttribute(session, VI_ATTR_RSRC_NAME, resource), VI_SUCCESS);
-        QCOMPARE(QByteArray(resource), QByteArray("USB0::0x3A7C::0x000F::NAME1::INSTR"));
-        QCOMPARE(visa.Close(session), VI_SUCCESS);
-    }
 }
 
 void SimTest::parseResource_data()
 {
     QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<ViStatus>("status");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("board");
-    QTest::addColumn<QByteArray>("expanded"); // class, then the full name
-
-    QTest::newRow("USB") << QByteArray("usb3::15::0x20::S") << VI_SUCCESS << int(VI_INTF_USB) << 3 << QByteArray("INSTR USB3::0x000F::0x0020::S::INSTR");
-    QTest::newRow("TCPIP") << QByteArray("TCPIP0::Bench.Example::INSTR") << VI_SUCCESS << int(VI_INTF_TCPIP) << 0
-                           << QByteArray("INSTR TCPIP0::bench.example::inst0::INSTR");
-    QTest::newRow("socket") << QByteArray("TCPIP0::h::5025::SOCKET") << VI_SUCCESS << int(VI_INTF_TCPIP) << 0 << QByteArray("SOCKET TCPIP0::h::5025::SOCKET");
-    QTest::newRow("serial") << QByteArray("ASRL2::INSTR") << VI_SUCCESS << int(VI_INTF_ASRL) << 2 << QByteArray("INSTR ASRL2::INSTR");
-    QTest::newRow("USB without serial") << QByteArray("USB0::0x3A7C::0x000F") << VI_ERROR_INV_RSRC_NAME << 0 << 0 << QByteArray();
+    QTest::addColumn<QByteArray>("parsed"); // type, board, class, full name; empty: invalid
+    QTest::newRow("USB") << QByteArray("usb3::15::0x20::S") << QByteArray("7 3 INSTR USB3::0x000F::0x0020::S::INSTR");
+    QTest::newRow("TCPIP") << QByteArray("TCPIP0::Bench.Example::INSTR") << QByteArray("6 0 INSTR TCPIP0::bench.example::inst0::INSTR");
+    QTest::newRow("socket") << QByteArray("TCPIP0::h::5025::SOCKET") << QByteArray("6 0 SOCKET TCPIP0::h::5025::SOCKET");
+    QTest::newRow("serial") << QByteArray("ASRL2::INSTR") << QByteArray("4 2 INSTR ASRL2::INSTR");
+    QTest::newRow("USB without serial") << QByteArray("USB0::0x3A7C::0x000F") << QByteArray();
+    QTest::newRow("unknown interface") << QByteArray("COM1") << QByteArray();
 }
 
 // As PyVISA asks before it opens a name.
 void SimTest::parseResource()
 {
     QFETCH(QByteArray, name);
-    QFETCH(ViStatus, status);
-    QFETCH(int, type);
-    QFETCH(int, board);
-    QFETCH(QByteArray, expanded);
-    ViUInt16 intfType = 99, intfNum = 99;
+    QFETCH(QByteArray, parsed);
+    ViUInt16 type = 99, board = 99;
     ViChar cls[VI_FIND_BUFLEN] = {}, full[VI_FIND_BUFLEN] = {}, alias[VI_FIND_BUFLEN] = {'?', 0};
-    QCOMPARE(visa.ParseRsrcEx(rm, name.constData(), &intfType, &intfNum, cls, full, alias), status);
-    if (status == VI_SUCCESS) {
-        QCOMPARE(QList<int>({intfType, intfNum}), QList<int>({type, board}));
-        QCOMPARE(QByteArray(cls) + ' ' + full + alias, expanded);
-    }
-}
-
-// The file is read again when it changes: instruments that stay keep their
-// state, removed ones cut their sessions off and come back afresh.
-void SimTest::reload()
-{
-    const char *a = "USB0::0x3A7C::0x000F::RELOAD_A::INSTR";
-    const QByteArray withA = bench(a, R"("state": {"frequency": 100})");
-    sim.configure(withA);
-    const ViSession session = open(a);
-    QCOMPARE(send(session, "FREQ:SET 200"), VI_SUCCESS);
-    sim.configure(withA.left(withA.size() - 2) + R"(, {"resource": "USB0::0x3A7C::0x0010::RELOAD_B::INSTR"}]})");
-    QCOMPARE(find("?*RELOAD?*"), QStringList({a, "USB0::0x3A7C::0x0010::RELOAD_B::INSTR"}));
-    QByteArray reply;
-    QCOMPARE(query(session, "FREQ:SET?", &reply), VI_SUCCESS);
-    QCOMPARE(reply, QByteArray("200\n"));
-    QCOMPARE(send(session, "FREQ:SET?"), VI_SUCCESS);
-    sim.configure(R"({"resources": []})");
-    ViByte buffer[16];
-    ViUInt32 count = 0;
-    QCOMPARE(visa.Read(session, buffer, sizeof buffer, &count), VI_ERROR_CONN_LOST);
-    QCOMPARE(send(session, "FREQ:SET?"), VI_ERROR_CONN_LOST);
-    QCOMPARE(visa.Close(session), VI_SUCCESS);
-    sim.configure(withA);
-    const ViSession again = open(a);
-    QCOMPARE(query(again, "FREQ:SET?", &reply), VI_SUCCESS);
-    QCOMPARE(reply, QByteArray("100\n"));
-    visa.Close(again);
+    const ViStatus status = visa.ParseRsrcEx(rm, name.constData(), &type, &board, cls, full, alias);
+    QCOMPARE(status, parsed.isEmpty() ? VI_ERROR_INV_RSRC_NAME : VI_SUCCESS);
+    if (status == VI_SUCCESS)
+        QCOMPARE(QByteArray::number(type) + ' ' + QByteArray::number(board) + ' ' + cls + ' ' + full + alias, parsed);
 }
 
 void SimTest::traceFormat()
 {
-    sim.configure(R"({"resources": [{"resource": "USB0::0x3A7C::0x000F::TRACE1::INSTR", "idn": "Q,774-4400,TRACE1,V4",
-         "replies": {"TWO?": "first\nsecond"}, "faults": {"timeoutMs": 50}},
-        {"resource": "USB0::0x3A7C::0x0010::TRACE2::INSTR", "faults": {"openStatus": -1073807246}}]})");
-    const ViSession session = open("usb0::0x3A7C::15::TRACE1::0::INSTR");
-    open("USB0::0x3A7C::0x0010::TRACE2::INSTR", VI_ERROR_RSRC_BUSY);
-    open("USB0::0x3A7C::0x0010::NOSUCH::INSTR", VI_ERROR_RSRC_NFOUND);
+    sim.configure(bench({{"T1", R"("replies": {"TWO?": "first\nsecond"}, "faults": {"timeoutMs": 50})"},
+                         {"T2", R"("faults": {"openStatus": -1073807246})"}}));
+    const ViSession session = open("usb0::0x3A7C::15::T1::0::INSTR");
+    ViSession failed = VI_NULL;
+    for (const char *name : {"USB0::0x3A7C::0x000F::T2::INSTR", "USB0::0x3A7C::0x000F::NOSUCH::INSTR"})
+        QVERIFY(visa.Open(rm, name, VI_NULL, 0, &failed) < VI_SUCCESS);
     ViByte buffer[64];
     ViUInt32 count = 0;
-    QCOMPARE(send(session, "*IDN?\r\n"), VI_SUCCESS);
+    QCOMPARE(send(session, "*IDN?\r\n"), VI_SUCCESS); // read in two pieces, traced as one reply
     QCOMPARE(visa.Read(session, buffer, 5, &count), VI_SUCCESS_MAX_CNT);
     QCOMPARE(visa.Read(session, buffer, sizeof buffer, &count), VI_SUCCESS);
     QByteArray reply;
@@ -467,28 +323,26 @@ void SimTest::traceFormat()
     QCOMPARE(query(session, "TWO?", &reply), VI_SUCCESS);
     QCOMPARE(query(session, "NO:SUCH?", &reply), VI_ERROR_TMO);
     QCOMPARE(visa.Close(session), VI_SUCCESS);
-    visa.Close(rm);
-    const QString t1 = " USB0::0x3A7C::0x000F::TRACE1::INSTR";
-    QCOMPARE(sim.trace(), QStringList({"O DefaultRM", "O" + t1, "F USB0::0x3A7C::0x0010::TRACE2::INSTR",
-        "F USB0::0x3A7C::0x0010::NOSUCH::INSTR", "W" + t1 + " *IDN?", "R" + t1 + " Q,774-4400,TRACE1,V4",
-        "W" + t1 + " SYST:TEMPTHRES 40\\nSYST:TEMPTHRES?", "R" + t1 + " 40", "W" + t1 + " TWO?",
-        "R" + t1 + " first\\nsecond", "W" + t1 + " NO:SUCH?", "C" + t1, "C DefaultRM"}));
+    QCOMPARE(visa.Close(rm), VI_SUCCESS);
+    const QString t1 = " USB0::0x3A7C::0x000F::T1::INSTR";
+    QCOMPARE(sim.trace(), QStringList({"O DefaultRM", "O" + t1, "F USB0::0x3A7C::0x000F::T2::INSTR", "F USB0::0x3A7C::0x000F::NOSUCH::INSTR",
+        "W" + t1 + " *IDN?", "R" + t1 + " Quorvex Electronics,774-6000,T1,V4.0.0", "W" + t1 + " SYST:TEMPTHRES 40\\nSYST:TEMPTHRES?",
+        "R" + t1 + " 40", "W" + t1 + " TWO?", "R" + t1 + " first\\nsecond", "W" + t1 + " NO:SUCH?", "C" + t1, "C DefaultRM"}));
+    // Each line starts with the milliseconds since the first, never decreasing.
     QFile file(sim.path("trace.txt"));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    qlonglong previous = 0;
-    for (const QByteArray &line : file.readAll().split('\n').mid(0, 13)) {
-        bool ok = false;
-        QVERIFY(line.split(' ').at(0).toLongLong(&ok) >= previous && ok);
-        previous = line.split(' ').at(0).toLongLong();
-    }
-    rm = openManager();
+    QList<qlonglong> stamps;
+    for (const QByteArray &line : file.readAll().trimmed().split('\n'))
+        stamps << line.left(line.indexOf(' ')).toLongLong();
+    QVERIFY(stamps.size() == 13 && std::is_sorted(stamps.cbegin(), stamps.cend()));
+    QCOMPARE(visa.OpenDefaultRM(&rm), VI_SUCCESS);
 }
 
 // Stale and unknown handles fail; closing a manager closes what it opened.
 void SimTest::handles()
 {
-    const char *name = "USB0::0x3A7C::0x000F::QX10001::INSTR";
-    sim.configure(bench(name));
+    const char *name = "USB0::0x3A7C::0x000F::QX1::INSTR";
+    sim.configure(bench({{"QX1", ""}}));
     QCOMPARE(visa.Close(VI_NULL), VI_WARN_NULL_OBJECT);
     QCOMPARE(visa.Close(0x7FFFFFF0), VI_ERROR_INV_OBJECT);
     const ViSession stale = open(name);
@@ -498,27 +352,26 @@ void SimTest::handles()
     QCOMPARE(send(stale, "*IDN?"), VI_ERROR_INV_OBJECT);
     ViFindList list = VI_NULL;
     ViUInt32 count = 0;
-    ViChar found[VI_FIND_BUFLEN];
-    QCOMPARE(visa.FindRsrc(rm, "?*", &list, &count, found), VI_SUCCESS);
+    ViChar text[VI_FIND_BUFLEN];
+    QCOMPARE(visa.FindRsrc(rm, "?*", &list, &count, text), VI_SUCCESS);
     QCOMPARE(visa.Write(fresh, nullptr, 5, &count), VI_ERROR_USER_BUF);
-    QCOMPARE(visa.StatusDesc(rm, ViStatus(0xBFFF0ABC), found), VI_WARN_UNKNOWN_STATUS);
-    QCOMPARE(visa.StatusDesc(rm, VI_ERROR_RSRC_NFOUND, found), VI_SUCCESS);
-    QVERIFY(std::strlen(found) > 10);
+    QCOMPARE(visa.StatusDesc(rm, ViStatus(0xBFFF0ABC), text), VI_WARN_UNKNOWN_STATUS);
+    QVERIFY(visa.StatusDesc(rm, VI_ERROR_RSRC_NFOUND, text) == VI_SUCCESS && std::strlen(text) > 10);
     QCOMPARE(visa.Close(rm), VI_SUCCESS);
     QCOMPARE(send(fresh, "*IDN?"), VI_ERROR_INV_OBJECT);
-    QCOMPARE(visa.FindNext(list, found), VI_ERROR_INV_OBJECT);
+    QCOMPARE(visa.FindNext(list, text), VI_ERROR_INV_OBJECT);
     QCOMPARE(visa.Close(rm), VI_ERROR_INV_OBJECT);
-    rm = openManager();
+    QCOMPARE(visa.OpenDefaultRM(&rm), VI_SUCCESS);
 }
 
 // printf/scanf directives, with a decimal point under any locale.
 void SimTest::formattedIo()
 {
-    sim.configure(bench("USB0::0x3A7C::0x000F::FMT1::INSTR", R"("replies": {"NUMBERS?": " -17 0x1F 2.5e3 12 tail"})"));
+    sim.configure(bench({{"FMT1", R"("replies": {"NUMBERS?": " -17 0x1F 2.5e3 12 tail"})"}}));
     const ViSession session = open("USB0::0x3A7C::0x000F::FMT1::INSTR");
     const QByteArray saved = std::setlocale(LC_ALL, nullptr);
     const bool comma = std::setlocale(LC_ALL, "de_DE.UTF-8");
-    QCOMPARE(visa.Printf(session, "SYST:TEMPTHRES %.2f\\n", 42.25), VI_SUCCESS);
+    QCOMPARE(visa.Printf(session, "SYST:TEMPTHRES %.2f\\n", 42.25), VI_SUCCESS); // VISA's own escape
     QCOMPARE(visa.Printf(session, "SYST:TEMPTHRES?\n"), VI_SUCCESS);
     double threshold = 0;
     QCOMPARE(visa.Scanf(session, "%lf", &threshold), VI_SUCCESS);
@@ -534,9 +387,8 @@ void SimTest::formattedIo()
     QCOMPARE(visa.Printf(session, "A%5.2f|%-4d|%x|%%|%c|%s|%lld\n", 3.14159, 7, 255, 'z', "s", 1LL << 40), VI_SUCCESS);
     QCOMPARE(visa.Printf(session, "%q"), VI_ERROR_INV_FMT);
     QCOMPARE(visa.Printf(session, "%s", static_cast<const char *>(nullptr)), VI_ERROR_USER_BUF);
-    visa.Close(session);
-    QCOMPARE(sim.writes("USB0::0x3A7C::0x000F::FMT1::INSTR"), QStringList({"SYST:TEMPTHRES 42.25", "SYST:TEMPTHRES?",
-                                                                          "NUMBERS?", "A 3.14|7   |ff|%|z|s|1099511627776"}));
+    QCOMPARE(sim.writes("USB0::0x3A7C::0x000F::FMT1::INSTR"),
+             QStringList({"SYST:TEMPTHRES 42.25", "SYST:TEMPTHRES?", "NUMBERS?", "A 3.14|7   |ff|%|z|s|1099511627776"}));
     if (!comma)
         QSKIP("no comma-decimal locale installed");
 }
