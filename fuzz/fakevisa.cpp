@@ -14,20 +14,6 @@ const Step &nextStep()
 {
     return position < current.steps.size() ? current.steps[position++] : current.after;
 }
-
-// A descriptor as VISA writes it into a buffer of VI_FIND_BUFLEN bytes.
-ViStatus writeDescriptor(ViChar desc[])
-{
-    const Step &step = nextStep();
-    const size_t length = std::min<size_t>(step.bytes.size(), VI_FIND_BUFLEN);
-    if (step.status >= 0) {
-        std::memcpy(desc, step.bytes.data(), length);
-        if (length < VI_FIND_BUFLEN)
-            desc[length] = '\0';
-    }
-    record.calls.push_back({step.status, step.status >= 0 ? step.bytes.substr(0, length) : std::string()});
-    return step.status;
-}
 } // namespace
 
 void plan(const Plan &plan)
@@ -46,17 +32,30 @@ const Log &log()
     return record;
 }
 
+namespace {
+// A descriptor as VISA writes it into a buffer of VI_FIND_BUFLEN bytes.
+ViStatus writeDescriptor(ViChar desc[])
+{
+    const Step &step = nextStep();
+    const size_t length = std::min<size_t>(step.bytes.size(), VI_FIND_BUFLEN);
+    if (step.status >= 0) {
+        std::memcpy(desc, step.bytes.data(), length);
+        if (length < VI_FIND_BUFLEN)
+            desc[length] = '\0';
+    }
+    record.calls.push_back({step.status, step.status >= 0 ? step.bytes.substr(0, length) : std::string()});
+    return step.status;
+}
+} // namespace
 } // namespace fakevisa
 
 using namespace fakevisa;
 
 extern "C" {
-
-FAKEVISA_API ViStatus viOpenDefaultRM(ViSession *rm)
-{
-    *rm = 1;
-    return VI_SUCCESS;
-}
+FAKEVISA_API ViStatus viOpenDefaultRM(ViSession *rm) { return *rm = 1, VI_SUCCESS; }
+FAKEVISA_API ViStatus viOpen(ViSession, const ViChar *, ViAccessMode, ViUInt32, ViSession *vi) { return *vi = 2, VI_SUCCESS; }
+FAKEVISA_API ViStatus viWrite(ViSession, const ViByte *, ViUInt32 count, ViUInt32 *retCount) { return *retCount = count, VI_SUCCESS; }
+FAKEVISA_API ViStatus viFindNext(ViFindList, ViChar desc[]) { return writeDescriptor(desc); }
 
 FAKEVISA_API ViStatus viFindRsrc(ViSession, const ViChar *, ViFindList *list, ViUInt32 *count, ViChar desc[])
 {
@@ -65,17 +64,6 @@ FAKEVISA_API ViStatus viFindRsrc(ViSession, const ViChar *, ViFindList *list, Vi
     if (status >= 0)
         record.list = *list = nextList++;
     return status;
-}
-
-FAKEVISA_API ViStatus viFindNext(ViFindList, ViChar desc[])
-{
-    return writeDescriptor(desc);
-}
-
-FAKEVISA_API ViStatus viOpen(ViSession, const ViChar *, ViAccessMode, ViUInt32, ViSession *vi)
-{
-    *vi = 2;
-    return VI_SUCCESS;
 }
 
 FAKEVISA_API ViStatus viClose(ViObject object)
@@ -101,11 +89,4 @@ FAKEVISA_API ViStatus viRead(ViSession, ViByte *buf, ViUInt32 count, ViUInt32 *r
     record.calls.push_back(call);
     return step.status;
 }
-
-FAKEVISA_API ViStatus viWrite(ViSession, const ViByte *, ViUInt32 count, ViUInt32 *retCount)
-{
-    *retCount = count;
-    return VI_SUCCESS;
-}
-
 } // extern "C"

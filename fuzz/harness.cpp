@@ -17,28 +17,23 @@
 #include <cstdio>
 #include <cstring>
 
-#define CHECK(condition)                                                                              \
-    do {                                                                                              \
-        if (!(condition)) {                                                                           \
-            std::fprintf(stderr, "%s:%d: invariant violated: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                             \
-        }                                                                                             \
-    } while (false)
+#define CHECK(condition) ((condition) ? void() : violated(__LINE__, #condition))
 
 namespace {
+
+[[noreturn]] void violated(int line, const char *condition)
+{
+    std::fprintf(stderr, "harness.cpp:%d: invariant violated: %s\n", line, condition);
+    std::abort();
+}
 
 // Reads a fuzz input as a script: bytes one at a time, zero past the end.
 struct Input
 {
-    const uint8_t *p, *end;
+    const char *p, *end;
     bool atEnd() const { return p == end; }
-    uint8_t byte() { return p < end ? *p++ : 0; }
-    std::string take(size_t n)
-    {
-        n = std::min<size_t>(n, size_t(end - p));
-        p += n;
-        return std::string(reinterpret_cast<const char *>(p - n), n);
-    }
+    uint8_t byte() { return p < end ? uint8_t(*p++) : 0; }
+    std::string take(size_t n) { return n = std::min<size_t>(n, size_t(end - p)), p += n, std::string(p - n, n); }
 };
 
 // VISA hands text over as C strings: up to the first NUL.
@@ -205,7 +200,7 @@ void visaReply(const QByteArray &bytes)
 {
     static const ViStatus statuses[] = {VI_SUCCESS, VI_SUCCESS_MAX_CNT, VI_SUCCESS_TERM_CHAR, VI_SUCCESS_MAX_CNT,
                                         VI_ERROR_TMO, VI_SUCCESS_MAX_CNT, VI_ERROR_IO, VI_WARN_UNKNOWN_STATUS};
-    Input in{reinterpret_cast<const uint8_t *>(bytes.data()), reinterpret_cast<const uint8_t *>(bytes.end())};
+    Input in{bytes.data(), bytes.end()};
     fakevisa::Plan plan;
     // A message that never ends costs thousands of reads: one flag value only.
     if (in.byte() == 0xFF)
@@ -245,7 +240,7 @@ void visaFind(const QByteArray &bytes)
     static const ViStatus statuses[] = {VI_SUCCESS, VI_SUCCESS, VI_SUCCESS, VI_WARN_UNKNOWN_STATUS,
                                         VI_ERROR_RSRC_NFOUND, VI_SUCCESS, VI_SUCCESS, VI_ERROR_IO};
     constexpr uint32_t MaxResources = 10000; // the cap on one listing
-    Input in{reinterpret_cast<const uint8_t *>(bytes.data()), reinterpret_cast<const uint8_t *>(bytes.end())};
+    Input in{bytes.data(), bytes.end()};
     fakevisa::Plan plan;
     const uint8_t flags = in.byte();
     plan.after = {flags == 0xFF ? VI_SUCCESS : VI_ERROR_RSRC_NFOUND, flags == 0xFF ? "USB0::MORE" : "", false, 0};
