@@ -97,8 +97,8 @@ private:
     void changeBench();
     void act();
     QString operate(QWidget *tab, QString *kind);
-    template<typename T> T *child(QWidget *tab, const char *name);
-    void type(QLineEdit *edit, const QString &text);
+    template<typename T> T &child(QWidget *tab, const char *name);
+    void type(QLineEdit *edit, const QString &text, bool enter);
     void check(const QString &kind, const QString &serial, const QString &line, const QStringList &segment);
     void fail(const QString &what);
     void settle(bool end);
@@ -110,7 +110,7 @@ private:
     std::mt19937_64 rng;
     QList<Instrument> bench;
     QPointer<QWidget> window;
-    QTimer actionTimer, benchTimer, boxCloser;
+    QTimer boxCloser;
     bool busy = false; // inside an action, or settling for a memory sample
     bool concluded = false;
     QStringList messages, failures, figures;
@@ -132,10 +132,6 @@ SoakDriver::SoakDriver(QObject *parent)
     for (int i = 0; i < BaseInstruments; ++i)
         bench << Instrument(QStringLiteral("SK%1").arg(i + 1), i, uniform(100, 300));
     writeBench(); // the first scan, inside the window's constructor, finds a clean bench
-    actionTimer.setSingleShot(true);
-    benchTimer.setSingleShot(true);
-    connect(&actionTimer, &QTimer::timeout, this, &SoakDriver::act);
-    connect(&benchTimer, &QTimer::timeout, this, &SoakDriver::changeBench);
     connect(&boxCloser, &QTimer::timeout, this, [this] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             ++boxes;
@@ -153,8 +149,8 @@ bool SoakDriver::eventFilter(QObject *watched, QEvent *event)
         window = static_cast<QWidget *>(watched);
         if (!connect(window, SIGNAL(logMessage(QString)), this, SLOT(recordLog(QString))))
             qFatal("soak: the main window has no logMessage(QString) signal");
-        actionTimer.start(500);
-        benchTimer.start(2000);
+        QTimer::singleShot(500, this, &SoakDriver::act);
+        QTimer::singleShot(2000, this, &SoakDriver::changeBench);
         QTimer::singleShot(std::min(60, seconds / 3) * 1000, this, [this] { settle(false); });
         QTimer::singleShot(seconds * 1000, this, [this] { settle(true); });
     }
@@ -182,10 +178,8 @@ void SoakDriver::writeBench()
 // plugged back or new.
 void SoakDriver::changeBench()
 {
-    if (busy) {
-        benchTimer.start(50); // the bench stays as an action saw it
-        return;
-    }
+    if (busy) // the bench stays as an action saw it
+        return void(QTimer::singleShot(50, this, &SoakDriver::changeBench));
     for (int n = uniform(1, 2); n > 0; --n) {
         QList<Instrument *> present, absent;
         for (Instrument &instrument : bench)
@@ -227,19 +221,21 @@ void SoakDriver::changeBench()
         }
     }
     writeBench();
-    benchTimer.start(uniform(1000, 4000));
+    QTimer::singleShot(uniform(1000, 4000), this, &SoakDriver::changeBench);
 }
 
-template<typename T> T *SoakDriver::child(QWidget *tab, const char *name)
+// A control of the tab by object name; without it the run cannot go on.
+template<typename T> T &SoakDriver::child(QWidget *tab, const char *name)
 {
     T *found = tab->findChild<T *>(QString::fromLatin1(name));
     if (!found)
-        fail(QStringLiteral("the tab has no %1").arg(QLatin1String(name)));
-    return found;
+        qFatal("soak: the tab has no %s", name);
+    return *found;
 }
 
-// Selects the field's text and types over it, as an operator does.
-void SoakDriver::type(QLineEdit *edit, const QString &text)
+// Selects the field's text and types over it, as an operator does, and
+// presses Enter if asked to.
+void SoakDriver::type(QLineEdit *edit, const QString &text, bool enter)
 {
     edit->setFocus(Qt::OtherFocusReason);
     edit->selectAll();
@@ -251,12 +247,15 @@ void SoakDriver::type(QLineEdit *edit, const QString &text)
     }
     if (edit->text() != text)
         fail(QStringLiteral("%1 holds \"%2\" after typing \"%3\"").arg(edit->objectName(), edit->text(), text));
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    if (enter)
+        QApplication::sendEvent(edit, &press);
 }
 
 void SoakDriver::act()
 {
     if (busy)
-        return actionTimer.start(50);
+        return void(QTimer::singleShot(50, this, &SoakDriver::act));
     auto *tabs = window ? window->findChild<QTabWidget *>(QStringLiteral("tabWidget")) : nullptr;
     QWidget *tab = tabs ? tabs->currentWidget() : nullptr;
     if (tab && tab->inherits("UsbStickTab")) {
@@ -282,7 +281,7 @@ void SoakDriver::act()
                rescan && chance(tab && tab->inherits("UsbStickTab") ? 0.03 : 0.3)) {
         rescan->click();
     }
-    actionTimer.start(chance(0.2) ? uniform(1200, 3500) : uniform(200, 800));
+    QTimer::singleShot(chance(0.2) ? uniform(1200, 3500) : uniform(200, 800), this, &SoakDriver::act);
 }
 
 // Works one control of the tab; returns the line it must send, empty for
@@ -294,95 +293,71 @@ QString SoakDriver::operate(QWidget *tab, QString *kind)
     const int choice = std::discrete_distribution<int>({14, 12, 4, 4, 8, 8, 8, 8, 8, 12, 3})(rng);
     *kind = kinds.at(choice);
     if (choice == 0) {
-        auto *edit = child<QLineEdit>(tab, "freq_text");
-        auto *box = child<QGroupBox>(tab, "freq_gbx");
-        if (!edit || !box)
-            return QStringLiteral("?");
+        auto &edit = child<QLineEdit>(tab, "freq_text");
         // The range from the group's title, e.g. "Frequency (5-10 GHz)".
-        const auto range = QRegularExpression(QStringLiteral("\\((\\d+)-(\\d+) ")).match(box->title());
+        const auto range = QRegularExpression(QStringLiteral("\\((\\d+)-(\\d+) ")).match(child<QGroupBox>(tab, "freq_gbx").title());
         const double low = range.captured(1).toDouble(), high = range.captured(2).toDouble();
         const double value = chance(0.7) ? low + (high - low) * uniform(0, 1000) / 1000.0 : pick({"-5", "0", "99999"}).toDouble();
         const QString text = chance(0.85) ? QString::number(value, 'f', uniform(0, 4)) : pick({"abc", "", "2.2 GHz", "12,5"});
-        type(edit, text);
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(edit, &enter);
+        type(&edit, text, true);
         bool number = false;
         const double typed = text.toDouble(&number);
         return number && low <= typed && typed <= high ? "FREQ:SET " + QString::number(typed, 'g', 10) : QString();
     }
     if (choice == 1) {
-        auto *edit = child<QLineEdit>(tab, "Powe_Val");
-        if (!edit)
-            return QStringLiteral("?");
         const QString text = chance(0.6) ? QString::number(uniform(-4000, 1500) / 100.0, 'f', uniform(0, 2))
                                          : pick({"min", "MAX", "Minimum", "-3 min", "minmax", "abc", ""});
-        type(edit, text);
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(edit, &enter);
+        type(&child<QLineEdit>(tab, "Powe_Val"), text, true);
         if (text.toUpper().contains(QLatin1String("MIN")) || text.toUpper().contains(QLatin1String("MAX")))
             return text.toUpper().contains(QLatin1String("MIN")) ? "POWE:SET MIN" : "POWE:SET MAX";
         return "POWE:SET " + QString::number(double(text.toFloat()), 'g', 6);
     }
     if (choice == 2 || choice == 3) {
-        if (auto *button = child<QAbstractButton>(tab, choice == 2 ? "set_min_powe_btn" : "set_max_powe_btn"))
-            button->click();
+        child<QAbstractButton>(tab, choice == 2 ? "set_min_powe_btn" : "set_max_powe_btn").click();
         return choice == 2 ? "POWE:SET MIN" : "POWE:SET MAX";
     }
     if (choice == 4) {
-        auto *label = child<QLabel>(tab, "power_lbl");
-        auto *button = child<QAbstractButton>(tab, "power_btn");
-        if (!label || !button)
-            return QStringLiteral("?");
-        const QString text = label->text();
-        button->click();
+        const QString text = child<QLabel>(tab, "power_lbl").text();
+        child<QAbstractButton>(tab, "power_btn").click();
         return text.contains(QLatin1String("OFF")) ? "POWE:RF 1" : text.contains(QLatin1String("ON")) ? "POWE:RF 0" : "?";
     }
     if (choice == 5 || choice == 8) {
         const bool on = chance(0.5);
         const char *names[] = {"ref_int_radio", "ref_ext_radio", "pllm_frac_rad", "pllm_int_rad"};
-        auto *radio = child<QRadioButton>(tab, names[(choice == 8) * 2 + on]);
-        if (!radio)
-            return QStringLiteral("?");
-        const bool wasChecked = radio->isChecked();
-        radio->click();
+        auto &radio = child<QRadioButton>(tab, names[(choice == 8) * 2 + on]);
+        const bool wasChecked = radio.isChecked();
+        radio.click();
         return wasChecked ? QString() : QString(choice == 5 ? "FREQ:REF:EXT %1" : "FREQ:PLLM %1").arg(int(on));
     }
     if (choice == 6) {
-        auto *edit = child<QLineEdit>(tab, "reference_freq_txt");
-        auto *set = child<QAbstractButton>(tab, "set_ref_freq_btn");
-        if (!edit || !set)
-            return QStringLiteral("?");
-        if (edit->isEnabled())
-            type(edit, chance(0.65) ? QString::number(uniform(10, 100)) : pick({"9", "101", "50.5", "", "abc", "0"}));
-        const int megahertz = edit->text().toInt();
-        const bool sent = set->isEnabled() && megahertz >= 10 && megahertz <= 100;
-        set->click();
+        auto &edit = child<QLineEdit>(tab, "reference_freq_txt");
+        auto &set = child<QAbstractButton>(tab, "set_ref_freq_btn");
+        if (edit.isEnabled())
+            type(&edit, chance(0.65) ? QString::number(uniform(10, 100)) : pick({"9", "101", "50.5", "", "abc", "0"}), false);
+        const int megahertz = edit.text().toInt();
+        const bool sent = set.isEnabled() && megahertz >= 10 && megahertz <= 100;
+        set.click();
         return sent ? QStringLiteral("FREQ:REF:FREQ %1").arg(megahertz) : QString();
     }
     if (choice == 7) {
-        auto *combo = child<QComboBox>(tab, "ref_div_cmb");
-        if (!combo)
-            return QStringLiteral("?");
-        const int index = uniform(0, combo->count() - 1), previous = combo->currentIndex();
-        combo->setCurrentIndex(index);
-        return index == previous ? QString() : "FREQ:REF:DIV " + combo->itemText(index);
+        auto &combo = child<QComboBox>(tab, "ref_div_cmb");
+        const int index = uniform(0, combo.count() - 1), previous = combo.currentIndex();
+        combo.setCurrentIndex(index);
+        return index == previous ? QString() : "FREQ:REF:DIV " + combo.itemText(index);
     }
     if (choice == 9) {
-        auto *group = child<QGroupBox>(tab, "state_config_gbx");
-        auto *combo = child<QComboBox>(tab, "state_cmb");
-        if (!group || !combo || !group->isVisible())
+        auto &combo = child<QComboBox>(tab, "state_cmb");
+        if (!child<QGroupBox>(tab, "state_config_gbx").isVisible())
             return QStringLiteral("?"); // firmware 3 offers no stored states
-        combo->setCurrentIndex(uniform(0, combo->count() - 1));
-        const int state = combo->currentIndex(), button = uniform(0, 2);
+        combo.setCurrentIndex(uniform(0, combo.count() - 1));
+        const int state = combo.currentIndex(), button = uniform(0, 2);
         const char *names[] = {"load_state_btn", "save_state_btn", "set_default_btn"};
-        if (auto *press = child<QAbstractButton>(tab, names[button]))
-            press->click();
+        child<QAbstractButton>(tab, names[button]).click();
         if (button == 1 && state == 0)
             return QString(); // state 0 cannot be overwritten
         return QString(button == 0 ? "SYST:LOADSTATE %1" : button == 1 ? "SYST:SAVESTATE %1" : "SYST:BOOTSTATE %1").arg(state);
     }
-    if (auto *button = child<QAbstractButton>(tab, "view_state_parameters"))
-        button->click();
+    child<QAbstractButton>(tab, "view_state_parameters").click();
     return QStringLiteral("?");
 }
 
@@ -457,8 +432,6 @@ void SoakDriver::settle(bool end)
 // The end checks over the whole run; the result goes to report.txt.
 void SoakDriver::conclude()
 {
-    actionTimer.stop();
-    benchTimer.stop();
     if (sim.logMessages() != messages)
         fail(QStringLiteral("log.txt holds %1 message(s), %2 emitted").arg(sim.logMessages().size()).arg(messages.size()));
     QHash<QString, int> written;
