@@ -33,7 +33,12 @@ struct Input
     const char *p, *end;
     bool atEnd() const { return p == end; }
     uint8_t byte() { return p < end ? uint8_t(*p++) : 0; }
-    std::string take(size_t n) { return n = std::min<size_t>(n, size_t(end - p)), p += n, std::string(p - n, n); }
+    std::string take(size_t n)
+    {
+        const char *start = p;
+        p += std::min<size_t>(n, size_t(end - p));
+        return std::string(start, p);
+    }
 };
 
 // VISA hands text over as C strings: up to the first NUL.
@@ -46,11 +51,6 @@ QByteArray beforeNul(const QByteArray &bytes)
 QString text(const QByteArray &bytes)
 {
     return QString::fromUtf8(beforeNul(bytes));
-}
-
-bool same(std::optional<float> a, std::optional<float> b)
-{
-    return a.has_value() == b.has_value() && (!a || *a == *b);
 }
 
 // A product id reads as "0x"/"0X" and 1 to 8 hex digits or 1 to 10 decimal
@@ -113,15 +113,15 @@ void numbers(const QByteArray &bytes)
     CHECK(!decimal || std::isfinite(*decimal));
     // Line feeds and blanks around the number change nothing.
     CHECK(reply::readInteger(QLatin1Char(' ') + text + QLatin1String("\r\n")) == integer);
-    CHECK(same(reply::readDecimal(QLatin1Char(' ') + text + QLatin1String("\r\n")), decimal));
+    CHECK(reply::readDecimal(QLatin1Char(' ') + text + QLatin1String("\r\n")) == decimal);
     if (integer && *integer >= -(1 << 24) && *integer <= (1 << 24))
         CHECK(decimal && *decimal == float(*integer));
     CHECK(!integer || reply::readInteger(QString::number(*integer)) == integer);
-    CHECK(!decimal || same(reply::readDecimal(QString::number(double(*decimal), 'g', 9)), decimal));
+    CHECK(!decimal || reply::readDecimal(QString::number(double(*decimal), 'g', 9)) == decimal);
     // Instruments always use a decimal point, whatever the operator's locale.
     const QLocale previous;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const bool sameInLocale = reply::readInteger(text) == integer && same(reply::readDecimal(text), decimal);
+    const bool sameInLocale = reply::readInteger(text) == integer && reply::readDecimal(text) == decimal;
     QLocale::setDefault(previous);
     CHECK(sameInLocale);
 }
@@ -131,15 +131,15 @@ void power(const QByteArray &bytes)
     const QString text = ::text(bytes);
     const reply::PowerReading reading = reply::readPower(text);
     const reply::PowerReading again = reply::readPower(text + QLatin1Char('\n'));
-    CHECK(again.powerText == reading.powerText && again.status == reading.status && same(again.value, reading.value));
+    CHECK(again.powerText == reading.powerText && again.status == reading.status && again.value == reading.value);
     // The power part is the second comma field, or the whole reply; its
     // number is its first word when a MIN/MAX word is in it.
     const QStringList fields = QString(text).remove(QLatin1Char('\n')).split(QLatin1Char(','));
     CHECK(reading.powerText == fields.value(fields.size() >= 2 ? 1 : 0));
     const bool word = reading.powerText.contains(QLatin1String("MIN")) || reading.powerText.contains(QLatin1String("MAX"));
     const QStringList words = reading.powerText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    CHECK(same(reading.value, word ? (words.isEmpty() ? std::nullopt : reply::readDecimal(words.first()))
-                                   : reply::readDecimal(reading.powerText)));
+    CHECK(reading.value == (word ? (words.isEmpty() ? std::nullopt : reply::readDecimal(words.first()))
+                                 : reply::readDecimal(reading.powerText)));
     // The status word comes from the first field: OFF before MIN before MAX.
     const QString &first = fields.first();
     using S = reply::PowerStatus;
