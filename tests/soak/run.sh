@@ -16,7 +16,7 @@
 # --no-build         use the trees as they are (for ctest)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-seconds=60 build=build-soak-asan plain_build= seed=$(od -An -N4 -tu4 /dev/urandom | tr -d ' ') keep= do_build=1
+seconds=60 build=build-soak-asan plain_build= seed=$(od -An -N4 -tu4 /dev/urandom | tr -d ' ') keep= do_build=1 failed=0
 while [ $# -gt 0 ]; do
     case $1 in
     --seconds) seconds=$2; shift 2 ;;
@@ -29,7 +29,6 @@ while [ $# -gt 0 ]; do
     esac
 done
 base=${keep:-$(mktemp -d "${TMPDIR:-/tmp}/usbsynth-soak.XXXXXX")}
-failed=0
 
 # soak <build dir> <sanitize ON|OFF>: builds when asked, runs, judges.
 soak() {

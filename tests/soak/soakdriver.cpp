@@ -122,9 +122,8 @@ private:
 SoakDriver::SoakDriver(QObject *parent)
     : QObject(parent)
 {
+    seconds = std::max(3, qEnvironmentVariable("USBSYNTH_SOAK_SECONDS", QStringLiteral("60")).toInt());
     bool ok = false;
-    seconds = qEnvironmentVariableIntValue("USBSYNTH_SOAK_SECONDS", &ok);
-    seconds = ok && seconds > 0 ? seconds : 60;
     quint64 seed = qEnvironmentVariable("USBSYNTH_SOAK_SEED").toULongLong(&ok);
     seed = ok ? seed : quint64(QDateTime::currentMSecsSinceEpoch());
     rng.seed(seed);
