@@ -28,10 +28,8 @@ int main(int argc, char **argv)
     for (const std::filesystem::path &path : inputs) {
         std::ifstream in(path, std::ios::binary);
         const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        if (!in) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
-            return 2;
-        }
+        if (!in)
+            return std::fprintf(stderr, "cannot read %s\n", path.c_str()), 2;
         // A buffer of exactly the input's size, so that a sanitizer build
         // sees any read past its end.
         const std::unique_ptr<uint8_t[]> data(new uint8_t[bytes.size()]);
