@@ -233,7 +233,8 @@ void SimTest::script_data()
 //   config JSON            replaces the configuration
 //   LINE                   writes the line
 // with " = RESULT" for the expected outcome: the reply to the line, the names
-// found, or a failure status such as "!TMO"; " @MIN-MAX" bounds its time in ms.
+// found, or a failure status such as "!TMO"; " @MIN-MAX" bounds its time in ms
+// (without it, a step must end before the default 2 s timeout).
 void SimTest::script()
 {
     QFETCH(QByteArray, config);
@@ -245,7 +246,7 @@ void SimTest::script()
     ViSession session = VI_NULL;
     for (QByteArray step : steps) {
         const qsizetype at = step.lastIndexOf(" @"), equals = step.indexOf(" = ");
-        const QByteArrayList bounds = at < 0 ? QByteArrayList{"0", "1000"} : step.mid(at + 2).split('-');
+        const QByteArrayList bounds = at < 0 ? QByteArrayList{"0", "1900"} : step.mid(at + 2).split('-');
         step.truncate(at < 0 ? step.size() : at);
         const QByteArray action = step.left(equals < 0 ? step.size() : equals), expected = equals < 0 ? "" : step.mid(equals + 3);
         QElapsedTimer timer;
