@@ -131,7 +131,7 @@ void tst_tabatwork::construction_data()
     QTest::newRow("0x000F V4.2") << "0x000F" << "V4.2" << "Frequency (35-4400 MHz)" << true;
     QTest::newRow("0x0010 V10.0") << "0x0010" << "V10.0" << "Frequency (5-10 GHz)" << true;
     QTest::newRow("0x0014 V3.9") << "0x0014" << "V3.9" << "Frequency (25-6000 MHz)" << false;
-    QTest::newRow("decimal 20, no firmware") << "20" << "" << "Frequency (25-6000 MHz)" << false;
+    QTest::newRow("bare hex 14, no firmware") << "14" << "" << "Frequency (25-6000 MHz)" << false;
     QTest::newRow("unknown id, VX.1") << "0x0042" << "VX.1" << "Frequency (0-0 GHz)" << false;
     QTest::newRow("4.1 loses its first digit") << "0x0015" << "4.1" << "Frequency (6-12 GHz)" << false;
     QTest::newRow("45.1 loses its first digit") << "0x0011" << "45.1" << "Frequency (10-20 GHz)" << true;
