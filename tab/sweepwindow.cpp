@@ -6,7 +6,6 @@
 #include "link/replyparser.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -24,7 +23,8 @@ SweepWindow::SweepWindow(const QString &serial, double minFreq, double maxFreq, 
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Sweep - SN:") + serial);
-    // Closing the main window ends the panel even while this window is open.
+    // Closing the main window ends the panel even while this window is open;
+    // the application closes this window on quitting, which ends a sweep.
     setAttribute(Qt::WA_QuitOnClose, false);
 
     pacer->setSingleShot(true);
@@ -43,7 +43,6 @@ SweepWindow::SweepWindow(const QString &serial, double minFreq, double maxFreq, 
     connect(ui->list_browse_btn, &QPushButton::clicked, this, &SweepWindow::browse);
     connect(ui->start_btn, &QPushButton::clicked, this, &SweepWindow::startSweep);
     connect(ui->stop_btn, &QPushButton::clicked, this, &SweepWindow::stopSweep);
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &SweepWindow::stopSweep);
     updateControls();
 }
 
