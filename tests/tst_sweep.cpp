@@ -27,14 +27,6 @@ const QString Descriptor = QStringLiteral("USB0::0x3A7C::0x000F::SW1::INSTR"); /
 const QByteArray OneInstrument = R"({"resources": [
     {"resource": "USB0::0x3A7C::0x000F::SW1::INSTR", "idn": "Q,774-4400,SW1,V3.2.0"}]})";
 
-QString render(const QList<sweep::Point> &points)
-{
-    QStringList parts;
-    const auto text = [](const std::optional<double> &v) { return v ? cmd::formatFrequency(*v) : QStringLiteral("-"); };
-    for (const sweep::Point &p : points)
-        parts << QStringLiteral("%1/%2/%3").arg(text(p.frequency), text(p.power)).arg(p.dwellMs);
-    return parts.join(QLatin1Char(' '));
-}
 } // namespace
 
 class tst_sweep : public QObject
@@ -44,8 +36,6 @@ class tst_sweep : public QObject
 private slots:
     void points_data();
     void points();
-    void parseList_data();
-    void parseList();
     void schedule_data();
     void schedule();
 
@@ -115,31 +105,6 @@ void tst_sweep::points()
     QTEST(texts.join(QLatin1Char(' ')), "values");
 }
 
-void tst_sweep::parseList_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("points");
-    QTest::addColumn<int>("badLine");
-
-    QTest::newRow("all forms") << "# f, p, dwell\n\n100\r\n 200 , -5 # note\n300,,50\n1e3,1.5,10"
-                               << "100/-/0 200/-5/0 300/-/50 1000/1.5/10" << 0;
-    QTest::newRow("only comments") << "# none\n\n" << "" << 0;
-    QTest::newRow("frequency") << "100\n\nabc\n" << "" << 3;
-    QTest::newRow("power") << "100,x" << "" << 1;
-    QTest::newRow("dwell below 10") << "# c\n100,0,9" << "" << 2;
-    QTest::newRow("dwell not whole") << "100,0,10.5" << "" << 1;
-    QTest::newRow("four fields") << "100\n100,0,10,1" << "" << 2;
-}
-
-void tst_sweep::parseList()
-{
-    QFETCH(QString, text);
-    const sweep::ListParse list = sweep::parseList(text);
-    QTEST(render(list.points), "points");
-    QTEST(list.badLine, "badLine");
-    QCOMPARE(list.reason.isEmpty(), list.badLine == 0);
-}
-
 void tst_sweep::schedule_data()
 {
     QTest::addColumn<QString>("list"); // dwells of a list; the sweep's own dwell is 10 ms
@@ -167,7 +132,7 @@ void tst_sweep::schedule()
 
 void tst_sweep::init()
 {
-    static const QByteArrayList pure{"points", "parseList", "schedule"};
+    static const QByteArrayList pure{"points", "schedule"};
     if (pure.contains(QTest::currentTestFunction()))
         return;
     sim = std::make_unique<SimFixture>();
@@ -248,8 +213,8 @@ void tst_sweep::startSweep_data()
         << QStringList{"FREQ:SET 100", "FREQ:SET 111.8033989", "FREQ:SET 125"};
     QTest::newRow("power down") << 1 << "-10" << "-8.5" << "0.75" << 1 << ""
         << QStringList{"POWE:SET -8.5", "POWE:SET -9.25", "POWE:SET -10"};
-    QTest::newRow("list") << 2 << "# list\n100\n200.001,-5\n\n300,-7.5,20\n" << "" << "" << 0 << ""
-        << QStringList{"FREQ:SET 100", "FREQ:SET 200.001", "POWE:SET -5", "FREQ:SET 300", "POWE:SET -7.5"};
+    QTest::newRow("list") << 2 << "# f, p, dwell\r\n100 # first\n 200.001 , -5\n\n300,,20\n1e3,-7.5,10" << "" << "" << 0 << ""
+        << QStringList{"FREQ:SET 100", "FREQ:SET 200.001", "POWE:SET -5", "FREQ:SET 300", "FREQ:SET 1000", "POWE:SET -7.5"};
     QTest::newRow("most points, stopped") << 1 << "-50" << "49.999" << "0.001" << 0 << "" << QStringList{"POWE:SET -50"};
 
     const QString above = QStringLiteral("Point %1 (4400.001 MHz) is outside the frequency range 35-4400 MHz");
@@ -268,6 +233,8 @@ void tst_sweep::startSweep_data()
         << "Too many points: 199999 (at most 100000)" << QStringList();
     QTest::newRow("list: bad line") << 2 << "100\n\n# x\n200,abc\n" << "" << "" << 0
         << "Line 4 of list.txt: the power is not a number" << QStringList();
+    QTest::newRow("list: short dwell") << 2 << "100,0,10\n100,0,9" << "" << "" << 0
+        << "Line 2 of list.txt: the dwell is not a whole number of at least 10 ms" << QStringList();
     QTest::newRow("list: outside") << 2 << "100\n5000,0\n" << "" << "" << 0
         << "Point 2 (5000 MHz) is outside the frequency range 35-4400 MHz" << QStringList();
     QTest::newRow("list: empty") << 2 << "# nothing\n" << "" << "" << 0 << "The list file holds no points" << QStringList();
