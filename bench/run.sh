@@ -12,3 +12,6 @@ build/bin/bench_refresh 2000
 echo
 echo "# start-up, memory, CPU"
 build/bin/bench_startup "${1:-60}"
+echo
+echo "# sweep pacing"
+build/bin/bench_sweep 1000 10

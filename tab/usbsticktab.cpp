@@ -6,6 +6,7 @@
 #include "link/modeltable.h"
 #include "link/replyparser.h"
 #include "link/visa.h"
+#include "tab/sweepwindow.h"
 #include "tab/thresset.h"
 #include "viewer/profile_viewer.h"
 
@@ -125,10 +126,17 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     initialised = true;
     currentState = 0;
     refreshTimer->stop();
+
+    sweepWindow = new SweepWindow(serial, minFreq, maxFreq, models::unitText(range));
+    connect(sweepWindow, &SweepWindow::sendPoint, this, &UsbStickTab::sendSweepPoint);
+    connect(sweepWindow, &SweepWindow::logMsg, this, &UsbStickTab::logMsg);
+    connect(sweepWindow, &SweepWindow::runningChanged, this, &UsbStickTab::sweepRunningChanged);
+    connect(this, &UsbStickTab::connectionLost, sweepWindow, &SweepWindow::stopSweep);
 }
 
 UsbStickTab::~UsbStickTab()
 {
+    delete sweepWindow;
     delete ui;
     delete stateViewer;
     delete thresWindow;
@@ -211,6 +219,8 @@ void UsbStickTab::sendVisaMessages()
 
 void UsbStickTab::refreshInterface()
 {
+    if (sweeping)
+        return;
     if (busy)
         return;
     busy = true;
@@ -590,9 +600,39 @@ void UsbStickTab::tabsChanged()
 void UsbStickTab::closeStateViewer()
 {
     closing = true;
+    sweepWindow->close();
     stopRefresh();
     stateViewer->close();
     thresWindow->close();
     close();
     deleteLater();
+}
+
+// --- Sweeps --------------------------------------------------------------------
+
+void UsbStickTab::on_sweep_btn_clicked()
+{
+    stopRefresh();
+    sweepWindow->show();
+    sweepWindow->raise();
+    sweepWindow->activateWindow();
+    if (!sweeping)
+        resumeRefresh();
+}
+
+void UsbStickTab::sendSweepPoint(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        queue(line);
+    sendVisaMessages();
+    // The batch re-arms the timer; the sweep paces the instrument alone.
+    stopRefresh();
+}
+
+void UsbStickTab::sweepRunningChanged(bool running)
+{
+    sweeping = running;
+    stopRefresh();
+    if (!running && isVisible())
+        resumeRefresh();
 }

@@ -11,6 +11,7 @@
 
 class QButtonGroup;
 class QTimer;
+class SweepWindow;
 class ThresSet;
 class profile_viewer;
 
@@ -111,6 +112,17 @@ private:
     std::optional<bool> rfOn;
     // Set by closeStateViewer: nothing restarts the timer afterwards.
     bool closing = false;
+
+    // Sweeps: the tab sends each point of its sweep window as one batch and
+    // does not poll while a sweep runs.
+private slots:
+    void on_sweep_btn_clicked();
+    void sendSweepPoint(const QStringList &lines);
+    void sweepRunningChanged(bool running);
+
+private:
+    SweepWindow *sweepWindow = nullptr;
+    bool sweeping = false;
 };
 
 #endif // USBSYNTH_USBSTICKTAB_H
