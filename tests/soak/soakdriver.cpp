@@ -306,7 +306,9 @@ QString SoakDriver::operate(QWidget *tab, QString *kind)
         type(&child<QLineEdit>(tab, "Powe_Val"), text, true);
         if (text.toUpper().contains(QLatin1String("MIN")) || text.toUpper().contains(QLatin1String("MAX")))
             return text.toUpper().contains(QLatin1String("MIN")) ? "POWE:SET MIN" : "POWE:SET MAX";
-        return "POWE:SET " + QString::number(double(text.toFloat()), 'g', 6);
+        bool number = false;
+        const double dBm = text.toDouble(&number);
+        return number && dBm >= -90 && dBm <= 90 ? "POWE:SET " + QString::number(dBm, 'g', 6) : QString();
     }
     if (choice == 2 || choice == 3) {
         child<QAbstractButton>(tab, choice == 2 ? "set_min_powe_btn" : "set_max_powe_btn").click();
