@@ -147,8 +147,7 @@ private slots:
         QTest::newRow("too many") << 0 << "35 4400 0.01" << 0 << "Too many points: 436501 (at most 100000)";
         QTest::newRow("too many up-down") << 1 << "-50 49.999 0.001" << 2 << "Too many points: 199999 (at most 100000)";
         QTest::newRow("list: bad line") << 2 << "100\n\n200,abc\n" << 0 << "Line 3 of list.txt: the power is not a number";
-        QTest::newRow("list: short dwell") << 2 << "100,0,10\n100,0,9" << 0
-                                           << "Line 2 of list.txt: the dwell is not a whole number of at least 10 ms";
+        QTest::newRow("short dwell") << 2 << "100,0,9" << 0 << "Line 1 of list.txt: the dwell is not a whole number of at least 10 ms";
         QTest::newRow("list: empty") << 2 << "# nothing\n" << 0 << "The list file holds no points";
     }
 
@@ -179,7 +178,13 @@ private slots:
         setUp(0, QStringLiteral("100 4000 10"));
         QSignalSpy log(tab.data(), &UsbStickTab::logMsg);
         QCOMPARE(start(), QString());
-        QTRY_VERIFY(writes().size() >= 3);
+        // Points are due at fixed times from the start: after a stall the
+        // overdue ones go out back to back, and only then does the sweep wait.
+        QThread::msleep(35);
+        const auto *pacer = window->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+        while (pacer->isActive() && pacer->remainingTime() == 0)
+            QCoreApplication::processEvents();
+        QCOMPARE(writes().mid(0, 4), (QStringList{"FREQ:SET 100", "FREQ:SET 110", "FREQ:SET 120", "FREQ:SET 130"}));
         if (how == QLatin1String("stop")) {
             w<QPushButton>("stop_btn")->click();
         } else if (how == QLatin1String("close")) {
@@ -217,19 +222,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window->isRunning(), 5000);
         QCOMPARE(writes(), (QStringList{"FREQ:SET 100", "POWE:SET MAX", "FREQ:SET 110"}));
         QTRY_VERIFY_WITH_TIMEOUT(writes().contains(QStringLiteral("FREQ:REF:EXT?")), 5000);
-    }
-
-    void latePointsCatchUp()
-    {
-        // Points are due at fixed times from the start: after a stall the
-        // overdue ones go out back to back, and only then does the sweep wait.
-        setUp(0, QStringLiteral("100 200 10"));
-        QCOMPARE(start(), QString());
-        QThread::msleep(35);
-        const auto *pacer = window->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
-        while (pacer->isActive() && pacer->remainingTime() == 0)
-            QCoreApplication::processEvents();
-        QCOMPARE(writes().mid(0, 4), (QStringList{"FREQ:SET 100", "FREQ:SET 110", "FREQ:SET 120", "FREQ:SET 130"}));
     }
 };
 
