@@ -1,5 +1,6 @@
-// Sweeps: point generation, list files and the schedule as pure functions,
-// then the sweep window of a real tab against a simulated instrument.
+// Sweeps: point generation and the schedule as pure functions, then the
+// sweep window of a real tab against a simulated instrument: the lines each
+// kind of sweep sends, refusals, the ways a sweep ends, and polling around it.
 #include "link/commandset.h"
 #include "link/sweeppoints.h"
 #include "link/visa.h"
@@ -49,26 +50,26 @@ private slots:
     void points_data()
     {
         QTest::addColumn<QList<double>>("values");
-        QTest::addColumn<int>("direction"); // 0 up, 1 down, 2 up-down, 3 up-down repeated
+        QTest::addColumn<bool>("upDownRepeated"); // or else one pass up
         QTest::addColumn<QString>("sent");
 
-        QTest::newRow("step divides") << sweep::stepped(1, 2, 0.25) << 0 << "1 1.25 1.5 1.75 2";
-        QTest::newRow("tenths reach stop") << sweep::stepped(5, 5.3, 0.1) << 0 << "5 5.1 5.2 5.3";
-        QTest::newRow("step does not divide") << sweep::stepped(35, 60, 10) << 0 << "35 45 55";
-        QTest::newRow("stop below start") << sweep::stepped(10, 7.5, 1) << 0 << "10 9 8";
-        QTest::newRow("kHz on a GHz model") << sweep::stepped(5, 5.000003, 1e-6) << 0 << "5 5.000001 5.000002 5.000003";
-        QTest::newRow("up-down repeated") << sweep::stepped(1, 2, 0.5) << 3 << "1 1.5 2 1.5";
-        QTest::newRow("linear") << sweep::linear(5, 10, 5) << 0 << "5 6.25 7.5 8.75 10";
-        QTest::newRow("log") << sweep::logarithmic(10, 1000, 5) << 0 << "10 31.6227766 100 316.227766 1000";
+        QTest::newRow("step divides") << sweep::stepped(1, 2, 0.25) << false << "1 1.25 1.5 1.75 2";
+        QTest::newRow("tenths reach stop") << sweep::stepped(5, 5.3, 0.1) << false << "5 5.1 5.2 5.3";
+        QTest::newRow("step does not divide") << sweep::stepped(35, 60, 10) << false << "35 45 55";
+        QTest::newRow("stop below start") << sweep::stepped(10, 7.5, 1) << false << "10 9 8";
+        QTest::newRow("kHz on a GHz model") << sweep::stepped(5, 5.000003, 1e-6) << false << "5 5.000001 5.000002 5.000003";
+        QTest::newRow("up-down repeated") << sweep::stepped(1, 2, 0.5) << true << "1 1.5 2 1.5";
+        QTest::newRow("linear") << sweep::linear(5, 10, 5) << false << "5 6.25 7.5 8.75 10";
+        QTest::newRow("log") << sweep::logarithmic(10, 1000, 5) << false << "10 31.6227766 100 316.227766 1000";
     }
 
     void points()
     {
         QFETCH(QList<double>, values);
-        QFETCH(int, direction);
+        QFETCH(bool, upDownRepeated);
         QStringList texts;
-        const auto order = sweep::Direction(std::min(direction, 2));
-        for (const sweep::Point &p : sweep::ordered(sweep::frequencyPoints(values), order, direction == 3))
+        const auto order = upDownRepeated ? sweep::Direction::UpDown : sweep::Direction::Up;
+        for (const sweep::Point &p : sweep::ordered(sweep::frequencyPoints(values), order, upDownRepeated))
             texts << cmd::formatFrequency(*p.frequency);
         QTEST(texts.join(u' '), "sent");
     }
