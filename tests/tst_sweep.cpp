@@ -22,7 +22,9 @@ class tst_sweep : public QObject
     QPointer<SweepWindow> window;
 
     template<typename T> T *w(const char *name) const { return window->findChild<T *>(QLatin1String(name)); }
-    QStringList writes() const { return sim->writes(descriptor); }
+    // The lines sent, without the queries of the tab's polling, whose timing is
+    // not the test's to control.
+    QStringList writes() const { return sim->writes(descriptor).filter(QRegularExpression(QStringLiteral("[^?]$"))); }
     // Clicks Start; the texts of the message boxes it raised.
     QString start() { return boxes.expect([this] { w<QPushButton>("start_btn")->click(); }).join(u'\n'); }
 
@@ -221,8 +223,9 @@ private slots:
         // An operator command goes out between two points; polling stays off.
         tab->findChild<QPushButton *>(QStringLiteral("set_max_powe_btn"))->click();
         QTRY_VERIFY_WITH_TIMEOUT(!window->isRunning(), 5000);
-        QCOMPARE(writes(), (QStringList{"FREQ:SET 100", "POWE:SET MAX", "FREQ:SET 110"}));
-        QTRY_VERIFY_WITH_TIMEOUT(writes().contains(QStringLiteral("FREQ:REF:EXT?")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(sim->writes(descriptor).contains(QStringLiteral("FREQ:REF:EXT?")), 5000);
+        // Nothing was polled before the sweep ended.
+        QCOMPARE(sim->writes(descriptor).mid(0, 3), (QStringList{"FREQ:SET 100", "POWE:SET MAX", "FREQ:SET 110"}));
     }
 };
 
