@@ -10,10 +10,7 @@ size_t position = 0;
 Log record;
 constexpr ViFindList List = 0x100;
 
-const Step &nextStep()
-{
-    return position < current.steps.size() ? current.steps[position++] : current.after;
-}
+const Step &nextStep() { return position < current.steps.size() ? current.steps[position++] : current.after; }
 
 // A descriptor as VISA writes it into a buffer of VI_FIND_BUFLEN bytes.
 ViStatus writeDescriptor(ViChar desc[])

@@ -36,17 +36,10 @@ struct Input
     }
 };
 
-// VISA hands text over as C strings: up to the first NUL.
-QByteArray beforeNul(const QByteArray &bytes)
-{
-    return QByteArray(bytes.constData(), qsizetype(qstrnlen(bytes.constData(), uint(bytes.size()))));
-}
-
-// A reply as visa::readReply hands it over: cut at the first NUL, UTF-8.
-QString text(const QByteArray &bytes)
-{
-    return QString::fromUtf8(beforeNul(bytes));
-}
+// VISA hands text over as C strings: up to the first NUL. A reply reaches
+// the readers as visa::readReply hands it over: that, decoded as UTF-8.
+QByteArray beforeNul(const QByteArray &bytes) { return bytes.left(qsizetype(qstrnlen(bytes.constData(), uint(bytes.size())))); }
+QString text(const QByteArray &bytes) { return QString::fromUtf8(beforeNul(bytes)); }
 
 // A product id reads as 1 to 8 hex digits, with or without "0x"/"0X",
 // within int range.
@@ -251,11 +244,9 @@ void visaFind(const QByteArray &bytes)
     const QStringList found = visa::findResources(rm, QStringLiteral("USB?*INSTR"));
     // The descriptors of the leading successful calls, no more than the
     // count and the cap allow, each up to its first NUL.
-    size_t listed = 0;
-    while (listed < log.calls.size() && log.calls[listed].first >= 0)
-        ++listed;
+    const auto failed = std::find_if(log.calls.cbegin(), log.calls.cend(), [](const auto &call) { return call.first < 0; });
     const size_t limit = std::min<size_t>(plan.count, MaxResources);
-    listed = std::min(listed, limit);
+    const size_t listed = std::min(size_t(failed - log.calls.cbegin()), limit);
     CHECK(size_t(found.size()) == listed && log.calls.size() == (listed < limit ? listed + 1 : std::max<size_t>(listed, 1)));
     for (size_t i = 0; i < listed; ++i)
         CHECK(found.at(qsizetype(i)) == QString::fromLocal8Bit(log.calls[i].second.c_str()));
@@ -272,10 +263,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     target = QHash<QByteArray, void (*)(const QByteArray &)>{
         {"descriptor", descriptor}, {"identification", identification}, {"numbers", numbers}, {"power", power},
         {"states", states}, {"viewer", showStates}, {"visa_reply", visaReply}, {"visa_find", visaFind}}.value(name);
-    if (!target) {
-        std::fprintf(stderr, "USBSYNTH_FUZZ_TARGET names none of the targets\n");
-        std::exit(2);
-    }
+    if (!target)
+        qFatal("USBSYNTH_FUZZ_TARGET names none of the targets");
     // Debug output (the viewer reports unknown codes) is noise at millions of inputs.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     if (target == showStates) {

@@ -43,8 +43,7 @@ struct Instrument
     QString serial;
     int kind, timeoutMs;
     bool present = true, mute = false;
-    QJsonObject faults; // besides timeoutMs
-    QJsonObject replies;
+    QJsonObject faults, replies; // faults besides timeoutMs
     QString descriptor() const { return QStringLiteral("USB0::0x3A7C::%1::%2::INSTR").arg(Kinds[kind][0], serial); }
     bool reachable() const { return present && !faults.contains(QLatin1String("openStatus")); }
     void heal() { mute = false, faults = replies = QJsonObject(); }
@@ -54,8 +53,8 @@ struct Instrument
 // its setting); every other command comes from the operator only.
 bool echoable(const QString &line)
 {
-    return line.startsWith(QLatin1String("FREQ:REF:EXT ")) || line.startsWith(QLatin1String("FREQ:PLLM "))
-           || line.startsWith(QLatin1String("FREQ:REF:DIV "));
+    static const QRegularExpression echo(QStringLiteral("^FREQ:(REF:EXT|PLLM|REF:DIV) "));
+    return echo.match(line).hasMatch();
 }
 
 qint64 residentKb()
@@ -377,7 +376,8 @@ private:
             // bookkeeping: its count of live heap bytes is judged instead.
             const bool asan = __sanitizer_get_current_allocated_bytes;
             const qint64 kb = asan ? qint64(__sanitizer_get_current_allocated_bytes() / 1024) : residentKb();
-            figures << QStringLiteral("%1 %2 kB at %3 s").arg(asan ? "live heap" : "resident").arg(kb).arg(end ? seconds : std::min(60, seconds / 3));
+            figures << QStringLiteral("%1 %2 kB at %3 s").arg(asan ? "live heap" : "resident").arg(kb)
+                           .arg(end ? seconds : std::min(60, seconds / 3));
             busy = end;
             if (!end)
                 return void(memoryFirst = kb);
