@@ -257,7 +257,7 @@ void SimTest::script()
 // takes, failed opens by name.
 void SimTest::traceFormat()
 {
-    sim.configure(bench({{"T1", R"("replies": {"TWO?": "first\nsecond"}, "faults": {"timeoutMs": 50})"},
+    sim.configure(bench({{"T1", R"("replies": {"TWO?": "first\n)" + QByteArray(300, 'x') + R"("}, "faults": {"timeoutMs": 50})"},
                          {"T2", R"("faults": {"openStatus": -1073807246})"}}));
     ViSession session = VI_NULL, failed = VI_NULL;
     QCOMPARE(visa.Open(rm, "usb0::0x3A7C::15::T1::0::INSTR", VI_NULL, 0, &session), VI_SUCCESS);
@@ -272,7 +272,7 @@ void SimTest::traceFormat()
     const QString t1 = " USB0::0x3A7C::0x000F::T1::INSTR";
     QCOMPARE(sim.trace(), QStringList({"O DefaultRM", "O" + t1, "F USB0::0x3A7C::0x000F::T2::INSTR", "F USB0::0x3A7C::0x000F::NOSUCH::INSTR",
         "W" + t1 + " *IDN?", "R" + t1 + " Quorvex Electronics,774-6000,T1,V4.0.0", "W" + t1 + " SYST:TEMPTHRES 40\\nSYST:TEMPTHRES?",
-        "R" + t1 + " 40", "W" + t1 + " TWO?", "R" + t1 + " first\\nsecond", "W" + t1 + " NO:SUCH?", "C" + t1, "C DefaultRM"}));
+        "R" + t1 + " 40", "W" + t1 + " TWO?", "R" + t1 + " first\\n" + QString(300, 'x'), "W" + t1 + " NO:SUCH?", "C" + t1, "C DefaultRM"}));
 }
 
 // Stale and unknown handles fail; closing a manager closes what it opened.
