@@ -8,31 +8,10 @@ namespace {
 Plan current;
 size_t position = 0;
 Log record;
-ViFindList nextList = 0x100;
+constexpr ViFindList List = 0x100;
 
-const Step &nextStep()
-{
-    return position < current.steps.size() ? current.steps[position++] : current.after;
-}
-} // namespace
+const Step &nextStep() { return position < current.steps.size() ? current.steps[position++] : current.after; }
 
-void plan(const Plan &plan)
-{
-    current = plan;
-    position = 0;
-    // Cleared, not replaced, so that the log keeps its capacity: a list that
-    // never ends writes thousands of descriptors per input.
-    record.calls.clear();
-    record.list = 0;
-    record.listClosed = false;
-}
-
-const Log &log()
-{
-    return record;
-}
-
-namespace {
 // A descriptor as VISA writes it into a buffer of VI_FIND_BUFLEN bytes.
 ViStatus writeDescriptor(ViChar desc[])
 {
@@ -43,10 +22,21 @@ ViStatus writeDescriptor(ViChar desc[])
         if (length < VI_FIND_BUFLEN)
             desc[length] = '\0';
     }
-    record.calls.push_back({step.status, step.status >= 0 ? step.bytes.substr(0, length) : std::string()});
+    record.calls.emplace_back(step.status, step.status >= 0 ? step.bytes.substr(0, length) : std::string());
     return step.status;
 }
 } // namespace
+
+const Log &plan(const Plan &plan)
+{
+    current = plan;
+    position = 0;
+    // Cleared, not replaced, so that the log keeps its capacity: a list that
+    // never ends writes thousands of descriptors per input.
+    record.calls.clear();
+    record.openLists = 0;
+    return record;
+}
 } // namespace fakevisa
 
 using namespace fakevisa;
@@ -61,21 +51,23 @@ FAKEVISA_API ViStatus viFindRsrc(ViSession, const ViChar *, ViFindList *list, Vi
 {
     *count = current.count; // written even on failure: the caller must not trust it
     const ViStatus status = writeDescriptor(desc);
-    if (status >= 0)
-        record.list = *list = nextList++;
+    if (status >= 0) {
+        *list = List;
+        ++record.openLists;
+    }
     return status;
 }
 
 FAKEVISA_API ViStatus viClose(ViObject object)
 {
-    record.listClosed = record.listClosed || (object != 0 && object == record.list);
+    record.openLists -= object == List;
     return VI_SUCCESS;
 }
 
 FAKEVISA_API ViStatus viRead(ViSession, ViByte *buf, ViUInt32 count, ViUInt32 *retCount)
 {
     const Step &step = nextStep();
-    Call call{step.status, std::string()};
+    record.calls.emplace_back(step.status, std::string());
     if (step.status >= 0) {
         const size_t written = std::min<size_t>(step.bytes.size(), count);
         std::memcpy(buf, step.bytes.data(), written);
@@ -84,9 +76,8 @@ FAKEVISA_API ViStatus viRead(ViSession, ViByte *buf, ViUInt32 count, ViUInt32 *r
             std::memset(buf + written, '#', count - written);
             *retCount = uint32_t(std::min<uint64_t>(uint64_t(count) + 1 + step.excess, UINT32_MAX));
         }
-        call.handed.assign(reinterpret_cast<const char *>(buf), std::min(*retCount, count));
+        record.calls.back().second.assign(reinterpret_cast<const char *>(buf), std::min(*retCount, count));
     }
-    record.calls.push_back(call);
     return step.status;
 }
 } // extern "C"

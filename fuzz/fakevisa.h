@@ -33,22 +33,16 @@ struct Plan
     uint32_t count = 0; // the match count viFindRsrc reports
 };
 
-// Each call's status and the bytes it handed over; the find list handed out
-// (0: none) and whether it was closed.
-struct Call
-{
-    ViStatus status;
-    std::string handed;
-};
+// Each call's status and the bytes it handed over; the find lists handed out
+// and not closed.
 struct Log
 {
-    std::vector<Call> calls;
-    ViFindList list = 0;
-    bool listClosed = false;
+    std::vector<std::pair<ViStatus, std::string>> calls;
+    int openLists = 0;
 };
 
-FAKEVISA_API void plan(const Plan &plan);
-FAKEVISA_API const Log &log();
+// Starts a new script and a new log.
+FAKEVISA_API const Log &plan(const Plan &plan);
 
 } // namespace fakevisa
 

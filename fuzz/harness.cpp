@@ -18,21 +18,15 @@
 #include <cstdio>
 #include <cstring>
 
-#define CHECK(condition) ((condition) ? void() : violated(__LINE__, #condition))
+#define CHECK(condition) \
+    ((condition) ? void() : (std::fprintf(stderr, "harness.cpp:%d: invariant violated: %s\n", __LINE__, #condition), std::abort()))
 
 namespace {
-
-[[noreturn]] void violated(int line, const char *condition)
-{
-    std::fprintf(stderr, "harness.cpp:%d: invariant violated: %s\n", line, condition);
-    std::abort();
-}
 
 // Reads a fuzz input as a script: bytes one at a time, zero past the end.
 struct Input
 {
     const char *p, *end;
-    bool atEnd() const { return p == end; }
     uint8_t byte() { return p < end ? uint8_t(*p++) : 0; }
     std::string take(size_t n)
     {
@@ -42,17 +36,10 @@ struct Input
     }
 };
 
-// VISA hands text over as C strings: up to the first NUL.
-QByteArray beforeNul(const QByteArray &bytes)
-{
-    return bytes.left(bytes.indexOf('\0') < 0 ? bytes.size() : bytes.indexOf('\0'));
-}
-
-// A reply as visa::readReply hands it over: cut at the first NUL, UTF-8.
-QString text(const QByteArray &bytes)
-{
-    return QString::fromUtf8(beforeNul(bytes));
-}
+// VISA hands text over as C strings: up to the first NUL. A reply reaches
+// the readers as visa::readReply hands it over: that, decoded as UTF-8.
+QByteArray beforeNul(const QByteArray &bytes) { return bytes.left(qsizetype(qstrnlen(bytes.constData(), uint(bytes.size())))); }
+QString text(const QByteArray &bytes) { return QString::fromUtf8(beforeNul(bytes)); }
 
 // A product id reads as 1 to 8 hex digits, with or without "0x"/"0X",
 // within int range.
@@ -170,11 +157,10 @@ QTableWidget *table = nullptr;
 void showStates(const QByteArray &bytes)
 {
     const QList<QStringList> states = reply::splitStates(text(bytes));
-    const auto marker = [](int row, int column) { return QStringLiteral("kept %1.%2").arg(row).arg(column); };
     for (int cell = 0; cell < 48; ++cell) {
         delete table->takeItem(cell / 8, cell % 8);
         if (cell % 3)
-            table->setItem(cell / 8, cell % 8, new QTableWidgetItem(marker(cell / 8, cell % 8)));
+            table->setItem(cell / 8, cell % 8, new QTableWidgetItem(QStringLiteral("kept")));
     }
     viewer->showStates(states);
     CHECK(table->rowCount() == 6 && table->columnCount() == 8);
@@ -207,7 +193,7 @@ void visaReply(const QByteArray &bytes)
     // A message that never ends costs thousands of reads: one flag value only.
     if (in.byte() == 0xFF)
         plan.after = {VI_SUCCESS_MAX_CNT, "~", false, 0};
-    while (!in.atEnd()) {
+    while (in.p < in.end) {
         const uint8_t head = in.byte();
         fakevisa::Step step{statuses[head & 7], std::string(), bool(head & 0x08), 0};
         const uint8_t excess = step.overstates ? in.byte() : 0;
@@ -215,15 +201,14 @@ void visaReply(const QByteArray &bytes)
         step.bytes = in.take(in.byte() + ((head & 0x10) ? 256 : 0));
         plan.steps.push_back(step);
     }
-    fakevisa::plan(plan);
+    const auto &calls = fakevisa::plan(plan).calls;
     QByteArray raw("left over");
     const visa::Status status = VisaLibrary::instance().read(instrument, &raw);
-    const std::vector<fakevisa::Call> calls = fakevisa::log().calls;
-    CHECK(!calls.empty() && calls.size() <= 4096 && status == calls.back().status);
+    CHECK(!calls.empty() && calls.size() <= 4096 && status == calls.back().first);
     std::string message;
     for (size_t i = 0; i < calls.size(); ++i) {
-        CHECK(i + 1 == calls.size() || calls[i].status == VI_SUCCESS_MAX_CNT);
-        message += calls[i].handed;
+        CHECK(i + 1 == calls.size() || calls[i].first == VI_SUCCESS_MAX_CNT);
+        message += calls[i].second;
     }
     // Reading stops at the end of the message, or at the bound.
     CHECK(status != VI_SUCCESS_MAX_CNT || calls.size() == 4096);
@@ -254,45 +239,35 @@ void visaFind(const QByteArray &bytes)
         // Lengths up to 256 (the whole buffer, no NUL) and a little beyond.
         const size_t length = in.byte() + ((head & 0x08) ? 8 : 0) + ((head & 0x10) ? 248 : 0);
         plan.steps.push_back({statuses[head & 7], in.take(length), false, 0});
-    } while (!in.atEnd());
-    fakevisa::plan(plan);
+    } while (in.p < in.end);
+    const fakevisa::Log &log = fakevisa::plan(plan);
     const QStringList found = visa::findResources(rm, QStringLiteral("USB?*INSTR"));
-    const fakevisa::Log &log = fakevisa::log();
     // The descriptors of the leading successful calls, no more than the
     // count and the cap allow, each up to its first NUL.
-    size_t listed = 0;
-    while (listed < log.calls.size() && log.calls[listed].status >= 0)
-        ++listed;
+    const auto failed = std::find_if(log.calls.cbegin(), log.calls.cend(), [](const auto &call) { return call.first < 0; });
     const size_t limit = std::min<size_t>(plan.count, MaxResources);
-    listed = std::min(listed, limit);
+    const size_t listed = std::min(size_t(failed - log.calls.cbegin()), limit);
     CHECK(size_t(found.size()) == listed && log.calls.size() == (listed < limit ? listed + 1 : std::max<size_t>(listed, 1)));
     for (size_t i = 0; i < listed; ++i)
-        CHECK(found.at(qsizetype(i)) == QString::fromLocal8Bit(log.calls[i].handed.c_str()));
-    CHECK(log.list == 0 || log.listClosed); // a list handed out is always given back
+        CHECK(found.at(qsizetype(i)) == QString::fromLocal8Bit(log.calls[i].second.c_str()));
+    CHECK(log.openLists == 0); // a list handed out is always given back, once
 }
 
-const struct Target
-{
-    const char *name;
-    void (*check)(const QByteArray &);
-} targets[] = {{"descriptor", descriptor}, {"identification", identification}, {"numbers", numbers}, {"power", power},
-               {"states", states}, {"viewer", showStates}, {"visa_reply", visaReply}, {"visa_find", visaFind}};
-const Target *target = nullptr;
+void (*target)(const QByteArray &) = nullptr;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     const QByteArray name = qgetenv("USBSYNTH_FUZZ_TARGET");
-    for (const Target &t : targets)
-        target = name == t.name ? &t : target;
-    if (!target) {
-        std::fprintf(stderr, "USBSYNTH_FUZZ_TARGET names none of the targets\n");
-        std::exit(2);
-    }
+    target = QHash<QByteArray, void (*)(const QByteArray &)>{
+        {"descriptor", descriptor}, {"identification", identification}, {"numbers", numbers}, {"power", power},
+        {"states", states}, {"viewer", showStates}, {"visa_reply", visaReply}, {"visa_find", visaFind}}.value(name);
+    if (!target)
+        qFatal("USBSYNTH_FUZZ_TARGET names none of the targets");
     // Debug output (the viewer reports unknown codes) is noise at millions of inputs.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    if (target->check == showStates) {
+    if (target == showStates) {
         static int argc = 1;
         static char *argv[] = {const_cast<char *>("fuzz"), nullptr};
         new QApplication(argc, argv); // lives for the whole run
@@ -313,6 +288,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    target->check(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
+    target(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
     return 0;
 }

@@ -2,30 +2,25 @@
 # Builds the libFuzzer harness with clang in build-fuzz/ and fuzzes the
 # targets one after the other.
 #
-#   fuzz/run.sh [--merge] [--jobs N] [runs] [target...]
+#   fuzz/run.sh [--jobs N] [runs] [target...]
 #
 #   runs      inputs per target (default 1000000)
 #   --jobs N  split each target's inputs over N processes sharing one corpus
 #   target    identification descriptor numbers power states viewer
 #             visa_reply visa_find (default: all)
-#   --merge   afterwards, rewrite fuzz/corpus/<target>/ as a minimal merge of
-#             itself and what the run found; the hand-written seeds (files
-#             not named by a hash) are always kept
 #
 # New inputs collect in build-fuzz/fuzz-work/<target>/corpus/ and carry over
-# to the next run; an input that breaks a target is saved in
-# fuzz/<target>/crashes/. The exit status is non-zero when any target failed.
+# to the next run (libFuzzer's -merge=1 folds them into fuzz/corpus/<target>/);
+# an input that breaks a target is saved in fuzz/<target>/crashes/. The exit
+# status is non-zero when any target failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
-merge=0 jobs=1
-while [ $# -gt 0 ]; do
-    case $1 in
-    --merge) merge=1; shift ;;
-    --jobs) jobs=${2:?--jobs takes a number}; shift 2 ;;
-    *) break ;;
-    esac
-done
+jobs=1
+if [ "${1:-}" = --jobs ]; then
+    jobs=${2:?--jobs takes a number}
+    shift 2
+fi
 runs=${1:-1000000}
 shift || true
 targets=("$@")
@@ -48,12 +43,5 @@ for target in "${targets[@]}"; do
     (cd "$work" && rm -f fuzz-*.log && USBSYNTH_FUZZ_TARGET=$target "$binary" "${options[@]}" corpus "$seeds" \
         >/dev/null 2>&1) || { failed=1; echo "$target: FAILED, inputs in $crashes"; }
     grep -h -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_executed_units|average_exec_per_sec)|invariant violated|ERROR' "$work"/fuzz-*.log || true
-    if [ "$merge" = 1 ]; then
-        rm -rf "$work/merged" && mkdir -p "$work/merged"
-        find "$seeds" -maxdepth 1 -type f ! -regex '.*/[0-9a-f]\{40\}' -exec cp {} "$work/merged/" \;
-        (cd "$work" && USBSYNTH_FUZZ_TARGET=$target "$binary" -merge=1 merged "$seeds" corpus >merge.log 2>&1)
-        find "$seeds" -maxdepth 1 -type f -delete && cp "$work/merged"/* "$seeds/"
-        echo "corpus/$target: $(find "$seeds" -type f | wc -l) files"
-    fi
 done
 exit "$failed"

@@ -6,40 +6,37 @@
 # flat, every VISA session closed). Here: a clean exit, no sanitizer report,
 # and the driver's verdict.
 #
-#   tests/soak/run.sh [--seconds N] [--build DIR] [--plain-build DIR] [--seed S] [--keep DIR] [--no-build]
+#   tests/soak/run.sh [--seconds N] [--build DIR] [--plain-build DIR] [--seed S] [--no-build]
 #
 # --build DIR        build tree (default build-soak-asan; configured with the
 #                    sanitizers when it does not exist yet)
 # --plain-build DIR  afterwards the same run (same seed) in a build without them
-# --keep DIR         run in DIR and keep it (default: a temporary directory,
-#                    removed when everything passes)
 # --no-build         use the trees as they are (for ctest)
+# The run's files stay in a temporary directory when it fails.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-seconds=60 build=build-soak-asan plain_build= seed=$(od -An -N4 -tu4 /dev/urandom | tr -d ' ') keep= do_build=1 failed=0
+seconds=60 build=build-soak-asan plain_build= seed=$(od -An -N4 -tu4 /dev/urandom | tr -d ' ') do_build=1 failed=0
 while [ $# -gt 0 ]; do
     case $1 in
     --seconds) seconds=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --plain-build) plain_build=$2; shift 2 ;;
     --seed) seed=$2; shift 2 ;;
-    --keep) keep=$2; shift 2 ;;
     --no-build) do_build=0; shift ;;
-    *) sed -n '2,16p' "$0"; exit 2 ;;
+    *) sed -n '2,15p' "$0"; exit 2 ;;
     esac
 done
-base=${keep:-$(mktemp -d "${TMPDIR:-/tmp}/usbsynth-soak.XXXXXX")}
+base=$(mktemp -d "${TMPDIR:-/tmp}/usbsynth-soak.XXXXXX")
 
 # soak <build dir> <sanitize ON|OFF>: builds when asked, runs, judges.
 soak() {
-    local dir work preload
-    dir=$(cd "$root" && realpath -m "$1") work=$base/$(basename "$1")
+    local dir work=$base/$(basename "$1") preload rc
+    dir=$(cd "$root" && realpath -m "$1") preload=$dir/bin/libusbsynth-soakdriver.so
     if [ "$do_build" = 1 ]; then
         [ -f "$dir/CMakeCache.txt" ] || cmake -S "$root" -B "$dir" -G Ninja -DUSBSYNTH_SANITIZE="$2" >/dev/null
         cmake --build "$dir" -j "$(nproc)" --target usbsynth usbsynth-sim usbsynth-soakdriver >/dev/null || return 1
     fi
-    rm -rf "$work" && mkdir -p -m 700 "$work/runtime"
-    preload=$dir/bin/libusbsynth-soakdriver.so
+    mkdir -p -m 700 "$work/runtime"
     if grep -q '^USBSYNTH_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt"; then
         # The runtime comes first; a 64 MB quarantine (still about a minute
         # of this program's frees) and free pages handed back every second.
@@ -51,7 +48,7 @@ soak() {
     (cd "$work" && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/runtime USBSYNTH_VISA_LIBRARY=$dir/bin/libusbsynth-sim.so \
         USBSYNTH_SOAK_SECONDS=$seconds USBSYNTH_SOAK_SEED=$seed timeout --kill-after=30 $((seconds + 600)) \
         env LD_PRELOAD="$preload" "$dir/bin/usbsynth" >stdout 2>stderr)
-    local rc=$?
+    rc=$?
     cat "$work/report.txt" 2>/dev/null
     grep -m 20 -E 'ERROR: |runtime error:|SUMMARY:' "$work/stderr"
     [ "$rc" = 0 ] && ! grep -qE 'Sanitizer|runtime error:' "$work/stderr" && grep -qx 'result PASS' "$work/report.txt" 2>/dev/null
@@ -60,8 +57,7 @@ soak() {
 soak "$build" ON || failed=1
 [ -z "$plain_build" ] || soak "$plain_build" OFF || failed=1
 if [ "$failed" = 0 ]; then
-    echo "soak: PASS"
-    [ -n "$keep" ] || rm -rf "$base"
+    echo "soak: PASS" && rm -rf "$base"
 else
     echo "soak: FAIL, files kept in $base"
 fi
