@@ -112,10 +112,10 @@ void tst_tabatwork::init()
 
 void tst_tabatwork::cleanup()
 {
+    // Every session the tab opened was closed again, not left to its destructor.
+    QCOMPARE(sim.count(QLatin1Char('C'), descriptor), sim.count(QLatin1Char('O'), descriptor));
     tab.reset();
     visa::close(rm);
-    // Every session the tab opened was closed again.
-    QCOMPARE(sim.count(QLatin1Char('C'), descriptor), sim.count(QLatin1Char('O'), descriptor));
 }
 
 void tst_tabatwork::construction_data()
