@@ -38,7 +38,7 @@ template<typename T> T *topLevel()
 {
     const QWidgetList tops = QApplication::topLevelWidgets();
     const auto found = std::find_if(tops.begin(), tops.end(), [](QWidget *top) { return qobject_cast<T *>(top); });
-    return qobject_cast<T *>(*found);
+    return found == tops.end() ? nullptr : qobject_cast<T *>(*found);
 }
 
 } // namespace
