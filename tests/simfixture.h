@@ -4,23 +4,18 @@
 // Points the simulated instruments at a configuration and a trace file in a
 // temporary directory, which is also the working directory (for log.txt).
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QMessageBox>
-#include <QRegularExpression>
-#include <QStringList>
-#include <QTemporaryDir>
+#include <QSaveFile>
 #include <QtTest>
 
-#include <cstdio>
 #include <functional>
+#include <utility>
 
 class SimFixture
 {
 public:
     SimFixture()
     {
-        previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
         qputenv("USBSYNTH_SIM_CONFIG", path("sim.json").toLocal8Bit());
         qputenv("USBSYNTH_SIM_TRACE", path("trace.txt").toLocal8Bit());
@@ -29,18 +24,13 @@ public:
 
     QString path(const QString &name) const { return dir.filePath(name); }
 
-    // Replaces the simulator's configuration; it is read again on the next
-    // VISA call.
+    // Replaces the simulator's configuration in one step, so that a reader
+    // never sees it missing; it is read again on the next VISA call.
     void configure(const QByteArray &json)
     {
-        QFile file(path("sim.json.new"));
-        if (!file.open(QIODevice::WriteOnly))
+        QSaveFile file(path("sim.json"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit())
             qFatal("cannot write the simulator configuration");
-        file.write(json);
-        file.close();
-        // Replaced in one step: a reader never sees the file missing.
-        std::rename(QFile::encodeName(path("sim.json.new")).constData(),
-                    QFile::encodeName(path("sim.json")).constData());
     }
 
     void clearTrace() { QFile::remove(path("trace.txt")); }
@@ -48,22 +38,17 @@ public:
     // Trace lines without their time stamps, e.g. "W <descriptor> FREQ:SET 5".
     QStringList trace() const
     {
-        QFile file(path("trace.txt"));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
         QStringList lines;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            if (!line.isEmpty())
-                lines << QString::fromUtf8(line.mid(line.indexOf(' ') + 1));
-        }
+        for (const QString &line : read("trace.txt").split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            lines << line.section(QLatin1Char(' '), 1);
         return lines;
     }
 
     // The lines written to one instrument, in order.
     QStringList writes(const QString &descriptor) const
     {
-        QStringList lines;
         const QString prefix = QStringLiteral("W ") + descriptor + QLatin1Char(' ');
+        QStringList lines;
         for (const QString &line : trace()) {
             if (line.startsWith(prefix))
                 lines << line.mid(prefix.size());
@@ -74,35 +59,28 @@ public:
     // The events of one kind (O, F, C, W, R) for one descriptor.
     int count(QChar event, const QString &descriptor) const
     {
-        const QString exact = QString(event) + QLatin1Char(' ') + descriptor;
-        int n = 0;
-        for (const QString &line : trace()) {
-            if (line == exact || line.startsWith(exact + QLatin1Char(' ')))
-                ++n;
-        }
-        return n;
+        const QString exact = QRegularExpression::escape(QString(event) + QLatin1Char(' ') + descriptor);
+        return trace().filter(QRegularExpression(QStringLiteral("^%1( |$)").arg(exact))).size();
     }
 
-    QString log() const
-    {
-        QFile file(path("log.txt"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    QString log() const { return read("log.txt"); }
 
-    // The log's messages without their time stamps.
+    // The log's messages without the header and their time stamps.
     QStringList logMessages() const
     {
-        QStringList lines = log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        if (!lines.isEmpty())
-            lines.removeFirst(); // header
-        for (QString &line : lines)
-            line.remove(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d ")));
-        return lines;
+        QStringList lines = log().split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1);
+        return lines.replaceInStrings(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d ")), QString());
     }
 
 private:
+    QString read(const char *name) const
+    {
+        QFile file(path(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    QString previousDir = QDir::currentPath();
     QTemporaryDir dir;
-    QString previousDir;
 };
 
 // Closes every modal message box that comes up while it lives. A box met
