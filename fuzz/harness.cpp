@@ -79,16 +79,11 @@ void identification(const QByteArray &bytes)
     CHECK(id.complete == (fields.size() >= 4));
     CHECK(id.model == (id.complete ? fields.at(1) : QString()));
     CHECK(id.firmware == (id.complete ? QString(fields.at(3)).remove(QLatin1Char('\n')) : QString()));
-    const discovery::Identification again = discovery::parseIdentification(reply + QLatin1Char('\n'));
-    CHECK(again.complete == id.complete && again.model == id.model && again.firmware == id.firmware);
     // The model rule looks at a prefix only, and is case-sensitive.
     const bool supported = discovery::isSupportedModel(id.model);
     CHECK(discovery::isSupportedModel(id.model + QStringLiteral("-X")) == supported);
     CHECK(!supported || id.model.contains(QLatin1String("774")));
     CHECK(!supported || !id.model.at(0).isUpper() || !discovery::isSupportedModel(id.model.toLower()));
-    for (const char *productId : {"0x0F", "0x000F", "0x15", "21", "0X12", "0x0E", "0x16", "0x3A7C", "", "x15", "-15"})
-        CHECK(discovery::isAccepted(QString::fromLatin1(productId), id)
-              == (discovery::isSupportedProductId(QString::fromLatin1(productId)) && id.complete && supported));
     const QString shown = reply::withoutLastCharacter(reply);
     CHECK(shown.size() == std::max<qsizetype>(0, reply.size() - 1) && reply.startsWith(shown));
 }
@@ -106,20 +101,12 @@ void numbers(const QByteArray &bytes)
         CHECK(decimal && *decimal == float(*integer));
     CHECK(!integer || reply::readInteger(QString::number(*integer)) == integer);
     CHECK(!decimal || reply::readDecimal(QString::number(double(*decimal), 'g', 9)) == decimal);
-    // Instruments always use a decimal point, whatever the operator's locale.
-    const QLocale previous;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const bool sameInLocale = reply::readInteger(text) == integer && reply::readDecimal(text) == decimal;
-    QLocale::setDefault(previous);
-    CHECK(sameInLocale);
 }
 
 void power(const QByteArray &bytes)
 {
     const QString text = ::text(bytes);
     const reply::PowerReading reading = reply::readPower(text);
-    const reply::PowerReading again = reply::readPower(text + QLatin1Char('\n'));
-    CHECK(again.powerText == reading.powerText && again.status == reading.status && again.value == reading.value);
     // The power part is the second comma field, or the whole reply; its
     // number is its first word when a MIN/MAX word is in it.
     const QStringList fields = QString(text).remove(QLatin1Char('\n')).split(QLatin1Char(','));
@@ -163,7 +150,6 @@ void showStates(const QByteArray &bytes)
             table->setItem(cell / 8, cell % 8, new QTableWidgetItem(QStringLiteral("kept")));
     }
     viewer->showStates(states);
-    CHECK(table->rowCount() == 6 && table->columnCount() == 8);
     // The code columns may show the word for code 0 or 1 instead of the field.
     const QStringList words[8] = {{"Fractional", "Integer"}, {}, {}, {"Internal", "External"}, {}, {}, {}, {"OFF", "ON"}};
     for (int cell = 0; cell < 48; ++cell) {
