@@ -43,18 +43,13 @@ QString text(const QByteArray &bytes) { return QString::fromUtf8(beforeNul(bytes
 
 // A product id reads as 1 to 8 hex digits, with or without "0x"/"0X",
 // within int range.
-std::optional<int> expectedProductId(const QString &text)
+void checkProductId(const QString &text)
 {
     static const QRegularExpression hex(QStringLiteral("\\A(0[xX])?([0-9a-fA-F]{1,8})\\z"));
     const QRegularExpressionMatch match = hex.match(text);
-    const qint64 value = match.captured(2).toLongLong(nullptr, 16);
-    return match.hasMatch() && value <= 0x7FFFFFFF ? std::optional<int>(int(value)) : std::nullopt;
-}
-
-void checkProductId(const QString &text)
-{
+    const qint64 expected = match.captured(2).toLongLong(nullptr, 16);
     const std::optional<int> value = discovery::productIdValue(text);
-    CHECK(value == expectedProductId(text));
+    CHECK(value == (match.hasMatch() && expected <= 0x7FFFFFFF ? std::optional<int>(int(expected)) : std::nullopt));
     CHECK(discovery::isSupportedProductId(text) == (value && *value >= 0x0F && *value <= 0x15));
 }
 
@@ -181,11 +176,11 @@ void visaReply(const QByteArray &bytes)
         plan.after = {VI_SUCCESS_MAX_CNT, "~", false, 0};
     while (in.p < in.end) {
         const uint8_t head = in.byte();
-        fakevisa::Step step{statuses[head & 7], std::string(), bool(head & 0x08), 0};
-        const uint8_t excess = step.overstates ? in.byte() : 0;
-        step.excess = excess == 0xFF ? UINT32_MAX : excess;
-        step.bytes = in.take(in.byte() + ((head & 0x10) ? 256 : 0));
-        plan.steps.push_back(step);
+        const bool overstates = head & 0x08;
+        const uint8_t excess = overstates ? in.byte() : 0;
+        // Braced initializers are evaluated in order: the length byte follows.
+        plan.steps.push_back({statuses[head & 7], in.take(in.byte() + ((head & 0x10) ? 256 : 0)), overstates,
+                              excess == 0xFF ? UINT32_MAX : excess});
     }
     const auto &calls = fakevisa::plan(plan).calls;
     QByteArray raw("left over");

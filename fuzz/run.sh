@@ -17,14 +17,13 @@ cd "$(dirname "$0")/.."
 source scripts/setup.sh
 runs=${1:-1000000}
 shift || true
-targets=("$@")
-[ $# -gt 0 ] || targets=(identification descriptor numbers power states viewer visa_reply visa_find)
+[ $# -gt 0 ] || set -- identification descriptor numbers power states viewer visa_reply visa_find
 ensure_packages "${USBSYNTH_PACKAGES[@]}" clang-14 libclang-rt-14-dev
 [ -f build-fuzz/build.ninja ] || cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build build-fuzz -j "$(nproc)" --target fuzz_targets
 export QT_QPA_PLATFORM=offscreen
 binary=$PWD/build-fuzz/bin/fuzz_targets failed=0
-for target in "${targets[@]}"; do
+for target in "$@"; do
     work=$PWD/build-fuzz/fuzz-work/$target seeds=$PWD/fuzz/corpus/$target crashes=$PWD/fuzz/$target/crashes
     mkdir -p "$work/corpus" "$crashes"
     options=(-runs="$runs" -timeout=30 -print_final_stats=1 -artifact_prefix="$crashes/")
