@@ -40,14 +40,14 @@ constexpr qint64 MemoryLimitKb = 2048;
 
 struct Instrument
 {
-    Instrument(const QString &serial, int kind, int timeoutMs) : serial(serial), kind(kind), timeoutMs(timeoutMs) {}
+    Instrument(const QString &serial, int kind, int timeoutMs) : serial(serial), kind(kind), timeoutMs(timeoutMs) { heal(); }
     QString serial;
     int kind, timeoutMs;
     bool present = true, mute = false;
-    QJsonObject faults, replies; // faults besides timeoutMs
+    QJsonObject faults, replies;
     QString descriptor() const { return QStringLiteral("USB0::0x3A7C::%1::%2::INSTR").arg(Kinds[kind][0], serial); }
     bool reachable() const { return present && !faults.contains(QLatin1String("openStatus")); }
-    void heal() { mute = false, faults = replies = QJsonObject(); }
+    void heal() { mute = false, replies = QJsonObject(), faults = QJsonObject{{"timeoutMs", timeoutMs}}; }
 };
 
 // Lines a refresh pass may send back on its own (a control it changed echoes
@@ -152,9 +152,7 @@ private:
     {
         QJsonArray resources;
         for (const Instrument &instrument : qAsConst(bench)) {
-            QJsonObject faults = instrument.faults;
-            faults[QStringLiteral("timeoutMs")] = instrument.timeoutMs;
-            QJsonObject entry{{"resource", instrument.descriptor()}, {"faults", faults}, {"replies", instrument.replies}};
+            QJsonObject entry{{"resource", instrument.descriptor()}, {"faults", instrument.faults}, {"replies", instrument.replies}};
             if (!instrument.mute)
                 entry[QStringLiteral("idn")] = QStringLiteral("Quorvex Electronics,%1,%2,%3")
                                                    .arg(Kinds[instrument.kind][1], instrument.serial, Kinds[instrument.kind][2]);
