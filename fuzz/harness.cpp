@@ -110,11 +110,6 @@ void power(const QByteArray &bytes)
     const QStringList words = reading.powerText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     CHECK(reading.value == (word ? (words.isEmpty() ? std::nullopt : reply::readDecimal(words.first()))
                                  : reply::readDecimal(reading.powerText)));
-    // The status word comes from the first field: OFF before MIN before MAX.
-    const QString &first = fields.first();
-    using S = reply::PowerStatus;
-    CHECK(reading.status == (first.contains(QLatin1String("OFF")) ? S::Off : first.contains(QLatin1String("MIN")) ? S::Minimum
-                             : first.contains(QLatin1String("MAX")) ? S::Maximum : S::None));
 }
 
 void states(const QByteArray &bytes)
