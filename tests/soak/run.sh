@@ -18,10 +18,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=60 build=build-soak-asan plain_build= seed=$(od -An -N4 -tu4 /dev/urandom | tr -d ' ') do_build=1 failed=0
 while [ $# -gt 0 ]; do
     case $1 in
-    --seconds) seconds=$2; shift 2 ;;
-    --build) build=$2; shift 2 ;;
-    --plain-build) plain_build=$2; shift 2 ;;
-    --seed) seed=$2; shift 2 ;;
+    --seconds | --build | --plain-build | --seed) name=${1#--} && declare "${name/-/_}=$2"; shift 2 ;;
     --no-build) do_build=0; shift ;;
     *) sed -n '2,15p' "$0"; exit 2 ;;
     esac
@@ -56,9 +53,5 @@ soak() {
 
 soak "$build" ON || failed=1
 [ -z "$plain_build" ] || soak "$plain_build" OFF || failed=1
-if [ "$failed" = 0 ]; then
-    echo "soak: PASS" && rm -rf "$base"
-else
-    echo "soak: FAIL, files kept in $base"
-fi
+[ "$failed" = 0 ] && echo "soak: PASS" && rm -rf "$base" || echo "soak: FAIL, files kept in $base"
 exit "$failed"
