@@ -23,10 +23,11 @@ private slots:
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<QByteArray>("waitFor"); // in the simulator's trace
 
-        const QByteArray polling = " W USB0::0x3A7C::0x000F::QX10001::INSTR FREQ:REF:EXT?";
+        // Any instrument will do: which ones the scan accepts is not this test's concern.
+        const QByteArray polling = " FREQ:REF:EXT?";
         QTest::newRow("SIGINT while polling") << int(SIGINT) << polling;
         QTest::newRow("SIGHUP while polling") << int(SIGHUP) << polling;
-        QTest::newRow("SIGTERM during the scan") << int(SIGTERM) << QByteArray(" W USB0::0x3A7C::0x000F::QX10001::INSTR *IDN?");
+        QTest::newRow("SIGTERM during the scan") << int(SIGTERM) << QByteArray(" *IDN?");
     }
 
     void endsCleanly()
