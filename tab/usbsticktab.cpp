@@ -82,6 +82,7 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
 
     const models::FrequencyRange range = models::frequencyRange(productId);
     minFreq = range.minFreq;
+    frequencyDecimals = range.megahertz ? 3 : 6;
     maxFreq = range.maxFreq;
     ui->freq_gbx->setTitle(QStringLiteral("%1 (%2-%3 %4)")
                                .arg(ui->freq_gbx->title())
@@ -359,7 +360,7 @@ QString UsbStickTab::refreshPass()
     if (*frequency != 0.0 && (*frequency < double(minFreq) || *frequency > double(maxFreq)))
         return QStringLiteral("Frequency Range Error");
     // To the instrument's resolution, 1 kHz, so that Set sends it back unchanged.
-    ui->freq_text->setText(QString::number(*frequency, 'f', models::frequencyRange(productId).megahertz ? 3 : 6));
+    ui->freq_text->setText(QString::number(*frequency, 'f', frequencyDecimals));
 
     if (!ask(cmd::QueryActualFrequency))
         return readError();

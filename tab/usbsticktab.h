@@ -99,6 +99,8 @@ private:
     QStringList firmwareParts;
     quint32 minFreq = 0;
     quint32 maxFreq = 0;
+    // The set frequency is shown to 1 kHz: 3 decimals in MHz, 6 in GHz.
+    int frequencyDecimals = 3;
     profile_viewer *stateViewer;
     quint8 currentState = 0;
     visa::Session resourceManager;
