@@ -100,19 +100,26 @@ void SweepWindow::updateControls()
     ui->stop_btn->setEnabled(running);
 }
 
+// Boxes and dialogs of this window are its children and run no event loop
+// of their own: when the tab goes away with this window, they go too.
 void SweepWindow::browse()
 {
-    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Sweep list"),
-                                                      QFileInfo(ui->list_file_txt->text()).path(),
-                                                      QStringLiteral("Lists (*.txt *.csv);;All files (*)"));
-    if (!file.isEmpty())
-        ui->list_file_txt->setText(file);
+    auto *dialog = new QFileDialog(this, QStringLiteral("Sweep list"), QFileInfo(ui->list_file_txt->text()).path(),
+                                   QStringLiteral("Lists (*.txt *.csv);;All files (*)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) {
+        if (!file.isEmpty())
+            ui->list_file_txt->setText(file);
+    });
+    dialog->open();
 }
 
 void SweepWindow::refuse(const QString &text)
 {
-    QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
-    box.exec();
+    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 std::optional<QList<sweep::Point>> SweepWindow::plannedPoints(QString *description)

@@ -258,7 +258,8 @@ QString UsbStickTab::refreshPass()
     const auto ask = [&](const char *query) {
         visa::writeLine(instrument, QLatin1String(query));
         status = visa::readReply(instrument, &reply);
-        return status >= 0;
+        // A cut reply is unreadable, not a shorter value.
+        return status >= 0 && status != visa::ReplyCut;
     };
     const auto readError = [&] { return QStringLiteral("Read Error: Code %1").arg(qint64(status)); };
 
@@ -394,9 +395,12 @@ QString UsbStickTab::refreshPass()
 
 void UsbStickTab::showInputError(const QString &text)
 {
-    QMessageBox box;
-    box.setText(text);
-    box.exec();
+    // Owned by the tab and shown without an event loop of its own: a rescan
+    // may delete the tab while the box is up, and the box goes with it.
+    auto *box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setText(text);
+    box->open();
 }
 
 void UsbStickTab::on_freq_button_clicked()
@@ -601,7 +605,10 @@ void UsbStickTab::tabsChanged()
 void UsbStickTab::closeStateViewer()
 {
     closing = true;
-    sweepWindow->close();
+    // The tab's open boxes go unanswered.
+    for (QDialog *dialog : findChildren<QDialog *>())
+        dialog->reject();
+    closeSweepWindow();
     stopRefresh();
     stateViewer->close();
     thresWindow->close();
@@ -610,6 +617,14 @@ void UsbStickTab::closeStateViewer()
 }
 
 // --- Sweeps --------------------------------------------------------------------
+
+void UsbStickTab::closeSweepWindow()
+{
+    for (QDialog *dialog : sweepWindow->findChildren<QDialog *>())
+        dialog->reject();
+    sweepWindow->stopSweep();
+    sweepWindow->close();
+}
 
 void UsbStickTab::on_sweep_btn_clicked()
 {

@@ -34,6 +34,9 @@ public:
 
     // Schedules the next refresh one timer interval from now.
     void startRefresh();
+    // Stops a running sweep, with its stop line, and closes the sweep window
+    // and its dialogs.
+    void closeSweepWindow();
 
 signals:
     void logMsg(QString msg);

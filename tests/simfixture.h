@@ -91,26 +91,31 @@ class BoxCatcher
 public:
     BoxCatcher()
     {
-        QObject::connect(&poll, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                box->done(QMessageBox::Ok);
-                if (!expecting)
-                    QTest::qFail(qPrintable("unexpected message box: " + box->text()), __FILE__, __LINE__);
-                texts << box->text();
-            }
-        });
+        QObject::connect(&poll, &QTimer::timeout, [this] { closeBoxes(); });
         poll.start(10);
     }
     // Runs an action that may raise message boxes; returns their texts.
+    // Boxes that are still up when the action returns are closed then.
     QStringList expect(const std::function<void()> &action)
     {
         expecting = true;
         action();
+        closeBoxes();
         expecting = false;
         return std::exchange(texts, {});
     }
 
 private:
+    void closeBoxes()
+    {
+        while (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            texts << box->text();
+            box->done(QMessageBox::Ok);
+            if (!expecting)
+                QTest::qFail(qPrintable("unexpected message box: " + box->text()), __FILE__, __LINE__);
+        }
+    }
+
     QTimer poll;
     QStringList texts;
     bool expecting = false;

@@ -90,6 +90,8 @@ public:
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
                 box->accept();
         });
+        // Boxes stay up after the action that raised them, until closed here.
+        boxCloser.start(10);
         QCoreApplication::instance()->installEventFilter(this);
     }
 
@@ -223,9 +225,7 @@ private:
             busy = true;
             const QString serial = tabs->tabText(tabs->currentIndex()).mid(3);
             const auto instrument = std::find_if(bench.cbegin(), bench.cend(), [&](const Instrument &i) { return i.serial == serial; });
-            boxCloser.start(10);
             const QString line = operate(tab);
-            boxCloser.stop();
             if (counted(line) && instrument->reachable())
                 ++issued[instrument->descriptor() + ' ' + line];
             busy = false;
