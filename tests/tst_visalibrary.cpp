@@ -79,10 +79,10 @@ void tst_visalibrary::boundedIo_data()
     QTest::addColumn<QString>("expected");
 
     // A reply that fills the 255 bytes without its line feed was cut.
-    QTest::newRow("1000 bytes keep 255, cut") << "BIG?" << int(visa::ReplyCut) << QString(255, 'x');
+    QTest::newRow("1000 bytes keep 255, cut") << "BIG?" << int(VI_SUCCESS_MAX_CNT) << QString(255, 'x');
     QTest::newRow("254 and line feed fit") << "FITS?" << int(VI_SUCCESS) << QString(254, 'x') + '\n';
-    QTest::newRow("255 and line feed, cut") << "OVER?" << int(visa::ReplyCut) << QString(255, 'x');
-    QTest::newRow("255 without line feed, cut") << "FULL?" << int(visa::ReplyCut) << QString(255, 'x');
+    QTest::newRow("255 and line feed, cut") << "OVER?" << int(VI_SUCCESS_MAX_CNT) << QString(255, 'x');
+    QTest::newRow("255 without line feed, cut") << "FULL?" << int(VI_SUCCESS_MAX_CNT) << QString(255, 'x');
     QTest::newRow("no line feed") << "BARE?" << int(VI_SUCCESS) << "12.5";
     QTest::newRow("unanswered, percent is no directive") << "FREQ:SET %s%d%n" << int(VI_ERROR_TMO) << QString();
 }
