@@ -302,8 +302,9 @@ Plan plan(const Settings &settings, const Limits &limits, const std::optional<QS
     const QString outside = rangeError(all, limits.minFreq, limits.maxFreq, limits.unit);
     if (!outside.isEmpty())
         return refuse(outside);
-    result.description += QStringLiteral(", %1 points, dwell %2 ms, %3, %4")
+    result.description += QStringLiteral(", %1 %2, dwell %3 ms, %4, %5")
                               .arg(all.size())
+                              .arg(all.size() == 1 ? QStringLiteral("point") : QStringLiteral("points"))
                               .arg(settings.dwellMs)
                               .arg(directionText(settings, pass),
                                    settings.repeat ? QStringLiteral("repeated until stopped") : QStringLiteral("once"));
