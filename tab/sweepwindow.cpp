@@ -87,6 +87,13 @@ void SweepWindow::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
+void SweepWindow::showEvent(QShowEvent *event)
+{
+    if (!running)
+        fieldsChanged();
+    QWidget::showEvent(event);
+}
+
 void SweepWindow::changeMode(int mode)
 {
     rangeTexts[shownMode] = {ui->start_txt->text(), ui->stop_txt->text(), ui->step_txt->text()};
@@ -238,6 +245,7 @@ void SweepWindow::startSweep()
     if (running)
         return;
     sweep::Plan planned = currentPlan();
+    ui->preview_lbl->setText(sweep::preview(planned, settings(), limits.unit));
     if (!planned.refusal.isEmpty()) {
         refuse(planned.refusal);
         return;
@@ -288,4 +296,5 @@ void SweepWindow::stopSweep()
     ui->current_lbl->setText(sweep::endText(sent, points.size(), repeat, last));
     emit logMsg(sweep::stoppedText(sent, points.size(), repeat));
     emit runningChanged(false);
+    fieldsChanged();
 }

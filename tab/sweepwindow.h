@@ -49,6 +49,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // The list file may have changed since the preview was made.
+    void showEvent(QShowEvent *event) override;
 
 private:
     enum Mode { FrequencyMode, PowerMode, ListMode, ModeCount };

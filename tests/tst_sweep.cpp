@@ -45,8 +45,10 @@ class tst_sweep : public QObject
         w<QComboBox>("direction_cmb")->setCurrentIndex(direction);
         w<QSpinBox>("dwell_spn")->setValue(10);
         QFile list(sim->path(QStringLiteral("list.txt")));
-        if (mode == 2 && list.open(QIODevice::WriteOnly) && list.write(range.toUtf8()) >= 0)
+        if (mode == 2 && list.open(QIODevice::WriteOnly) && list.write(range.toUtf8()) >= 0) {
+            list.close();
             w<QLineEdit>("list_file_txt")->setText(list.fileName());
+        }
     }
 
 private slots:
