@@ -4,6 +4,8 @@
 #include "link/modeltable.h"
 #include "link/visa.h"
 
+#include <utility>
+
 namespace state {
 
 namespace {
@@ -66,6 +68,7 @@ Readings read(visa::Session session, const Model &model)
         return r;
     if (!(r.referenceMHz = reply::readInteger(reply)))
         return fail("Unrecognized FREQ:REF:FREQ response");
+    r.referenceText = withoutLineEnd(reply);
 
     if (!ask(cmd::QueryPllMode))
         return r;
@@ -98,6 +101,7 @@ Readings read(visa::Session session, const Model &model)
     if (*power.value < reply::MinPower || *power.value > reply::MaxPower)
         return fail("Power Range Error");
     r.powerDbm = power.value;
+    r.powerText = power.powerText;
     r.powerStatus = power.status;
 
     if (!ask(cmd::QueryFrequency))
@@ -114,6 +118,15 @@ Readings read(visa::Session session, const Model &model)
     if (!reply::readDecimal(reply))
         return fail("Unrecognized FREQ:RETACT response");
     r.actualFrequency = withoutLineEnd(reply);
+
+    if (model.storedStates) {
+        // The dump only feeds the viewer: a failed read is reported, but
+        // the pass goes on.
+        if (ask(cmd::QueryStoredStates))
+            r.storedStates = reply::splitStates(reply);
+        else
+            r.storedStatesError = std::exchange(r.error, QString());
+    }
 
     if (models::hasTemperatureSensor(model.productId)) {
         if (!ask(cmd::QueryTemperature))

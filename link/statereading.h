@@ -19,6 +19,8 @@ struct Model
     QString productId;
     double minFreq = 0;
     double maxFreq = 0;
+    // Firmware 4 and later: the pass also reads the stored-state dump.
+    bool storedStates = false;
 };
 
 struct Readings
@@ -26,21 +28,26 @@ struct Readings
     std::optional<bool> referenceExternal;
     std::optional<bool> rfOn;
     std::optional<int> referenceMHz;
+    std::optional<QString> referenceText;   // as reported, line end removed
     std::optional<bool> pllInteger;
     std::optional<int> divider;
     std::optional<bool> locked;
     std::optional<float> powerDbm;
+    std::optional<QString> powerText;       // the power part as reported ("-3.5 MIN")
     reply::PowerStatus powerStatus = reply::PowerStatus::None; // meaningful with powerDbm
     std::optional<double> frequency;       // in the model's unit
     std::optional<QString> actualFrequency; // as reported, line end removed
+    std::optional<QList<QStringList>> storedStates;
+    // A failed read of the dump; the pass goes on without it.
+    QString storedStatesError;
     std::optional<float> temperature;       // never for a model without a sensor
     // The message of the first unusable reply; the pass ends there and the
     // later readings stay empty. Empty when every query was answered.
     QString error;
 };
 
-// Asks the queries of one pass in their order, stored states excepted,
-// stopping at the first unusable reply.
+// Asks the queries of one pass in their order, stopping at the first
+// unusable reply.
 Readings read(visa::Session session, const Model &model);
 
 } // namespace state

@@ -5,6 +5,7 @@
 #include "link/commandset.h"
 #include "link/modeltable.h"
 #include "link/replyparser.h"
+#include "link/statereading.h"
 #include "link/sweeppoints.h"
 #include "link/visa.h"
 #include "tab/sweepwindow.h"
@@ -24,16 +25,6 @@ constexpr int RefreshIntervalMs = 1000;
 constexpr int DividerCount = 127;
 constexpr int MinReferenceMHz = 10;
 constexpr int MaxReferenceMHz = 100;
-
-// The instrument ends every reply with a line feed; show the reply without it.
-QString withoutLineEnd(QString text)
-{
-    if (text.endsWith(QLatin1Char('\n')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('\r')))
-        text.chop(1);
-    return text;
-}
 
 int firmwareMajor(const QStringList &firmwareParts)
 {
@@ -257,142 +248,64 @@ void UsbStickTab::refreshInterface()
 
 QString UsbStickTab::refreshPass()
 {
-    QString reply;
-    visa::Status status = 0;
-    const auto ask = [&](const char *query) {
-        visa::writeLine(instrument, QLatin1String(query));
-        status = visa::readReply(instrument, &reply);
-        // A cut reply is unreadable, not a shorter value.
-        return status >= 0 && status != visa::ReplyCut;
-    };
-    const auto readError = [&] { return QStringLiteral("Read Error: Code %1").arg(qint64(status)); };
-
-    if (!ask(cmd::QueryReferenceExternal))
-        return readError();
-    std::optional<int> code = reply::readInteger(reply);
-    if (!code)
-        return QStringLiteral("Unrecognized FREQ:REF:EXT response");
-    if (*code != 0 && *code != 1)
-        return QStringLiteral("Bad FREQ:REF:EXT response");
-    {
+    const state::Readings r = state::read(
+        instrument, {productId, double(minFreq), double(maxFreq), firmwareMajor(firmwareParts) > 3});
+    // What was read is shown in the pass's order; a reading after the
+    // first unusable reply is empty and its widgets keep what they showed.
+    if (r.referenceExternal) {
         // What the instrument reports is shown, never sent back to it.
         const QSignalBlocker internal(ui->ref_int_radio);
         const QSignalBlocker external(ui->ref_ext_radio);
-        (*code == 1 ? ui->ref_ext_radio : ui->ref_int_radio)->setChecked(true);
+        (*r.referenceExternal ? ui->ref_ext_radio : ui->ref_int_radio)->setChecked(true);
+        showReferenceSource(*r.referenceExternal);
     }
-    showReferenceSource(*code == 1);
-
-    if (!ask(cmd::QueryRfOutput))
-        return readError();
-    code = reply::readInteger(reply);
-    if (!code)
-        return QStringLiteral("Unrecognized POWE:RF response");
-    if (*code != 0 && *code != 1)
-        return QStringLiteral("Bad POWE:RF response");
-    rfOn = *code == 1;
-    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
-
-    if (!ask(cmd::QueryReferenceFrequency))
-        return readError();
-    if (!reply::readInteger(reply))
-        return QStringLiteral("Unrecognized FREQ:REF:FREQ response");
-    ui->reference_freq_txt->setText(withoutLineEnd(reply));
-
-    if (!ask(cmd::QueryPllMode))
-        return readError();
-    code = reply::readInteger(reply);
-    if (!code)
-        return QStringLiteral("Unrecognized FREQ:PLLM response");
-    if (*code != 0 && *code != 1)
-        return QStringLiteral("Bad FREQ:PLLM response");
-    {
+    if (r.rfOn) {
+        rfOn = *r.rfOn;
+        ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
+    }
+    if (r.referenceText)
+        ui->reference_freq_txt->setText(*r.referenceText);
+    if (r.pllInteger) {
         const QSignalBlocker fractional(ui->pllm_frac_rad);
         const QSignalBlocker integer(ui->pllm_int_rad);
-        (*code == 1 ? ui->pllm_int_rad : ui->pllm_frac_rad)->setChecked(true);
+        (*r.pllInteger ? ui->pllm_int_rad : ui->pllm_frac_rad)->setChecked(true);
     }
-
-    if (!ask(cmd::QueryReferenceDivider))
-        return readError();
-    code = reply::readInteger(reply);
-    // A divider outside the list would select no item.
-    if (!code || *code < 1 || *code > DividerCount)
-        return QStringLiteral("Bad FREQ:REF:DIV response");
-    {
+    if (r.divider) {
         const QSignalBlocker divider(ui->ref_div_cmb);
-        ui->ref_div_cmb->setCurrentIndex(*code - 1);
+        ui->ref_div_cmb->setCurrentIndex(*r.divider - 1);
     }
-
-    if (!ask(cmd::QueryLock))
-        return readError();
-    code = reply::readInteger(reply);
-    if (!code)
-        return QStringLiteral("Unrecognized 'FREQ:LOCK' response");
-    const QPixmap locked(QStringLiteral(":/Icons/Lock-icon.png"));
-    const QPixmap unlocked(QStringLiteral(":/Icons/Lock-Unlock-icon.png"));
-    if (*code == 1)
-        ui->lock_lbl->setPixmap(locked);
-    else if (*code == 0)
-        ui->lock_lbl->setPixmap(unlocked);
-    else
-        return QStringLiteral("Bad 'FREQ:LOCK' response");
-
-    if (!ask(cmd::QueryPower))
-        return readError();
-    const reply::PowerReading power = reply::readPower(reply);
-    if (!power.value)
-        return QStringLiteral("Unrecognized POWE:SET response");
-    if (*power.value < reply::MinPower || *power.value > reply::MaxPower)
-        return QStringLiteral("Power Range Error");
-    ui->Powe_Val->setText(power.powerText);
-    switch (power.status) {
-    case reply::PowerStatus::Minimum:
-        ui->atten_stat_lbl->setText(QStringLiteral("Power is set to Minimum"));
-        break;
-    case reply::PowerStatus::Maximum:
-        ui->atten_stat_lbl->setText(QStringLiteral("Power is set to Maximum"));
-        break;
-    case reply::PowerStatus::Off:
-    case reply::PowerStatus::None:
-        ui->atten_stat_lbl->setText(QString());
-        break;
+    if (r.locked)
+        ui->lock_lbl->setPixmap(QPixmap(*r.locked ? QStringLiteral(":/Icons/Lock-icon.png")
+                                                  : QStringLiteral(":/Icons/Lock-Unlock-icon.png")));
+    if (r.powerText) {
+        ui->Powe_Val->setText(*r.powerText);
+        switch (r.powerStatus) {
+        case reply::PowerStatus::Minimum:
+            ui->atten_stat_lbl->setText(QStringLiteral("Power is set to Minimum"));
+            break;
+        case reply::PowerStatus::Maximum:
+            ui->atten_stat_lbl->setText(QStringLiteral("Power is set to Maximum"));
+            break;
+        case reply::PowerStatus::Off:
+        case reply::PowerStatus::None:
+            ui->atten_stat_lbl->setText(QString());
+            break;
+        }
     }
-
-    if (!ask(cmd::QueryFrequency))
-        return readError();
-    const std::optional<double> frequency = reply::readDouble(reply);
-    if (!frequency)
-        return QStringLiteral("Bad FREQ:SET response");
-    if (*frequency != 0.0 && (*frequency < double(minFreq) || *frequency > double(maxFreq)))
-        return QStringLiteral("Frequency Range Error");
     // To the instrument's resolution, 1 kHz, so that Set sends it back unchanged.
-    ui->freq_text->setText(QString::number(*frequency, 'f', frequencyDecimals));
-
-    if (!ask(cmd::QueryActualFrequency))
-        return readError();
-    if (!reply::readDecimal(reply))
-        return QStringLiteral("Unrecognized FREQ:RETACT response");
-    ui->act_freq_lbl->setText(withoutLineEnd(reply));
-
-    if (firmwareMajor(firmwareParts) > 3) {
-        // The dump only feeds the viewer: a failed read is reported and the
-        // viewer keeps what it showed, but the pass goes on.
-        if (ask(cmd::QueryStoredStates))
-            stateViewer->showStates(reply::splitStates(reply));
-        else
-            emit logMsg(readError());
-    }
-
-    if (!models::hasTemperatureSensor(productId)) {
+    if (r.frequency)
+        ui->freq_text->setText(QString::number(*r.frequency, 'f', frequencyDecimals));
+    if (r.actualFrequency)
+        ui->act_freq_lbl->setText(*r.actualFrequency);
+    if (r.storedStates)
+        stateViewer->showStates(*r.storedStates);
+    if (!r.storedStatesError.isEmpty())
+        emit logMsg(r.storedStatesError);
+    if (r.temperature)
+        ui->temp_lbl->setText(QString::number(*r.temperature, 'f', 2) + QStringLiteral(" C"));
+    else if (r.error.isEmpty() && !models::hasTemperatureSensor(productId))
         ui->temp_lbl->setText(QStringLiteral("N/A"));
-    } else {
-        if (!ask(cmd::QueryTemperature))
-            return readError();
-        const std::optional<float> celsius = reply::readDecimal(reply);
-        if (!celsius)
-            return QStringLiteral("Unrecognized SYST:TEMP response");
-        ui->temp_lbl->setText(QString::number(*celsius, 'f', 2) + QStringLiteral(" C"));
-    }
-    return QString();
+    return r.error;
 }
 
 // --- Output controls ---------------------------------------------------------
