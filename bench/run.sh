@@ -15,3 +15,6 @@ build/bin/bench_startup "${1:-60}"
 echo
 echo "# sweep pacing"
 build/bin/bench_sweep 1000 10
+echo
+echo "# usbsynth-ctl get, one call per process"
+build/bin/bench_ctl 50 1
