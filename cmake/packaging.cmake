@@ -34,7 +34,10 @@ shows lock status and temperature, edits the stored instrument states
 and keeps a run log.
 
 A library of simulated instruments is included: start the program with
-USBSYNTH_VISA_LIBRARY=sim to use it without hardware.")
+USBSYNTH_VISA_LIBRARY=sim to use it without hardware.
+
+usbsynth-ctl drives the same instruments from shell scripts, without a
+window: list, read, set, sweep.")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/cpack-options.cmake.in
                ${CMAKE_BINARY_DIR}/CPackOptions.cmake @ONLY)
