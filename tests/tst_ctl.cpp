@@ -357,6 +357,7 @@ private slots:
             return;
         }
         QCOMPARE(result.status, 0);
+        QCOMPARE(result.err, QString()); // no progress unless standard error is a terminal
         QCOMPARE(sent(Mhz), lines);
         // One session per point besides the identification.
         QCOMPARE(sim.count('O', Mhz), 1 + int(lines.size()) - int(arguments.contains("--list")));
