@@ -16,6 +16,10 @@ class SimFixture
 public:
     SimFixture()
     {
+        // Settings the panel keeps go to a folder of this test run's own,
+        // never the user's; Qt reads the variable once, on first use.
+        static QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         QDir::setCurrent(dir.path());
         qputenv("USBSYNTH_SIM_CONFIG", path("sim.json").toLocal8Bit());
         qputenv("USBSYNTH_SIM_TRACE", path("trace.txt").toLocal8Bit());
