@@ -259,9 +259,8 @@ void tst_mainwindow::boxGoesWithItsTab()
         tab->findChild<QPushButton *>(QStringLiteral("freq_button"))->click();
     } else {
         QWidget *sweep = openSweep(window, 0);
+        sweep->findChild<QComboBox *>(QStringLiteral("mode_cmb"))->setCurrentIndex(box == QLatin1String("browse") ? 2 : 0);
         sweep->findChild<QLineEdit *>(QStringLiteral("start_txt"))->setText(QStringLiteral("nan"));
-        if (box == QLatin1String("browse"))
-            sweep->findChild<QComboBox *>(QStringLiteral("mode_cmb"))->setCurrentIndex(2);
         sweep->findChild<QPushButton *>(box == QLatin1String("browse") ? "list_browse_btn" : "start_btn")->click();
     }
     const QPointer<QWidget> opened = QApplication::activeModalWidget();
