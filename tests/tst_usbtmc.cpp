@@ -10,6 +10,8 @@
 
 #include <QtWidgets>
 
+#include <grp.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -58,6 +60,7 @@ class tst_usbtmc : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void scanFindsTheTmcSticks();
@@ -66,6 +69,7 @@ private slots:
     void silentStick();
     void zeroLengthRead();
     void unplugWhilePolling();
+    void permissionDenied();
 
 private:
     // A tab of its own on the first stick, as the main window would make it.
@@ -93,6 +97,19 @@ private:
     QStringList logged;
 };
 
+void tst_usbtmc::initTestCase()
+{
+    // Root opens every node whatever its mode: the test registered for
+    // permissions runs as nobody.
+    if (qEnvironmentVariableIsSet("USBSYNTH_TEST_AS_NOBODY") && ::geteuid() == 0) {
+        QVERIFY(::setgroups(0, nullptr) == 0);
+        QVERIFY(::setresgid(65534, 65534, 65534) == 0);
+        QVERIFY(::setresuid(65534, 65534, 65534) == 0);
+        // Keeps /proc/self readable for the count of open files.
+        QVERIFY(::prctl(PR_SET_DUMPABLE, 1) == 0);
+    }
+}
+
 void tst_usbtmc::init()
 {
     QVERIFY2(qEnvironmentVariable("LD_PRELOAD").contains(QLatin1String("umockdev")), "needs umockdev's preload library");
@@ -119,7 +136,8 @@ void tst_usbtmc::cleanup()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     // Every file the library opened is closed again (the fake's thread may
     // hold its trace file open for a moment).
-    QTRY_COMPARE(openDescriptors(), descriptorsBefore);
+    if (descriptorsBefore >= 0)
+        QTRY_COMPARE(openDescriptors(), descriptorsBefore);
     fake.reset();
     sim.reset();
 }
@@ -224,6 +242,29 @@ void tst_usbtmc::unplugWhilePolling()
     // The remaining stick goes on answering.
     sim->clearTrace();
     QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(b)).contains("SYST:TEMP?"), 3000);
+}
+
+void tst_usbtmc::permissionDenied()
+{
+    if (::geteuid() == 0)
+        QSKIP("runs in the test registered as another user");
+    fake->denyAccess(0);
+    const QString node = QStringLiteral("/dev/usbtmc%1").arg(fake->nodeNumber(0));
+    MainWindow window;
+    QCOMPARE(pages(window), QStringList{"SN:UB2 polls"});
+    // The run log and the status line name the node and the rule.
+    const QString message = "Permission denied on " + node
+                            + ": install the udev rule 70-usbsynth-usbtmc.rules (the usbsynth package does), "
+                              "then unplug and replug the instrument";
+    QCOMPARE(sim->logMessages(), QStringList{message});
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("status_lbl"))->text().section(QLatin1Char(' '), 1), message);
+    // The library says the same to any VISA client that asks.
+    visa::Session session = visa::NullSession;
+    QVERIFY(visa::openDefaultRM(&rm) >= 0);
+    QCOMPARE(visa::open(rm, QString::fromStdString(a), &session), visa::Status(0xBFFF0072));
+    // umockdev's preload library keeps a socket pair for every refused open
+    // (the library got no descriptor to close), so files are not counted here.
+    descriptorsBefore = -1;
 }
 
 QTEST_MAIN(tst_usbtmc)

@@ -46,6 +46,7 @@ public:
     // Makes the node unreadable for everyone but root.
     void denyAccess(int number);
 
+    int nodeNumber(int number) const { return firstNode + number; } // N of /dev/usbtmcN
     int clears(int number) const;
     std::vector<unsigned> timeouts(int number) const; // every SET_TIMEOUT value accepted
 
