@@ -18,7 +18,9 @@ namespace {
 // The driver refuses shorter timeouts.
 constexpr ViUInt32 MinimumTimeoutMs = 100;
 // One read() asks for this much; a longer reply is read on in further calls.
-constexpr size_t ReadChunk = 65536;
+constexpr size_t ReadChunk = 4096;
+// bmTransferAttributes of the last read: the device ended its message.
+constexpr unsigned char EndOfMessage = 0x01;
 
 // The udev rule the package installs for access to the nodes.
 constexpr const char *RuleName = "70-usbsynth-usbtmc.rules";
@@ -124,6 +126,12 @@ ViStatus UsbtmcBackend::Connection::read(ViUInt32 timeoutMs, std::string *reply)
             return VI_ERROR_IO;
         text.resize(had + size_t(got));
         if (size_t(got) < ReadChunk)
+            break;
+        // A full buffer: the message may go on. The driver knows whether the
+        // device marked its end; without that answer the reply is taken as
+        // it is rather than waiting for more that may never come.
+        unsigned char attributes = 0;
+        if (::ioctl(fd, USBTMC_IOCTL_MSG_IN_ATTR, &attributes) != 0 || (attributes & EndOfMessage))
             break;
     }
     *reply = std::move(text);

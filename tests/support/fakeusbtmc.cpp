@@ -213,6 +213,20 @@ gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
     }
+    if (request == USBTMC_IOCTL_MSG_IN_ATTR) {
+        GError *error = nullptr;
+        UMockdevIoctlData *value = umockdev_ioctl_data_resolve(arg, 0, 1, &error);
+        if (!value) {
+            g_clear_error(&error);
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            return TRUE;
+        }
+        // The last read ended the device's message unless part of it is left.
+        guint8 attributes = node->offset == 0 ? 0x01 : 0x00;
+        umockdev_ioctl_data_update(value, 0, &attributes, 1);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return TRUE;
+    }
     if (request == USBTMC_IOCTL_CLEAR) {
         node->replies.clear();
         node->offset = 0;
