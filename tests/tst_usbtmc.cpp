@@ -69,6 +69,7 @@ private slots:
     void silentStick();
     void zeroLengthRead();
     void unplugWhilePolling();
+    void unplugInASession();
     void permissionDenied();
 
 private:
@@ -159,6 +160,7 @@ void tst_usbtmc::scanFindsTheTmcSticks()
         QTRY_COMPARE(first->findChild<QLineEdit *>(QStringLiteral("freq_text"))->text(), QStringLiteral("2217.500"));
         QVERIFY(sim->trace().contains(QStringLiteral("R ") + QString::fromStdString(a) + QStringLiteral(" 2217.5")));
         // The library's own timeout went to the driver, once per file.
+        QVERIFY(!fake->timeouts(0).empty());
         QCOMPARE(fake->timeouts(0).front(), 2000u);
     }
 }
@@ -242,6 +244,24 @@ void tst_usbtmc::unplugWhilePolling()
     // The remaining stick goes on answering.
     sim->clearTrace();
     QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(b)).contains("SYST:TEMP?"), 3000);
+}
+
+void tst_usbtmc::unplugInASession()
+{
+    // An open session learns of the unplug on its next transfer, and keeps
+    // saying so; closing it still works.
+    QVERIFY(visa::openDefaultRM(&rm) >= 0);
+    visa::Session session = visa::NullSession;
+    QCOMPARE(visa::open(rm, QString::fromStdString(a), &session), 0);
+    QCOMPARE(visa::writeLine(session, QStringLiteral("FREQ:SET?")), 0);
+    fake->unplug(0);
+    QString reply = QStringLiteral("stale");
+    const visa::Status lost = visa::Status(0xBFFF00A6);
+    QCOMPARE(visa::readReply(session, &reply), lost);
+    QCOMPARE(reply, QString());
+    QCOMPARE(visa::writeLine(session, QStringLiteral("FREQ:SET?")), lost);
+    QCOMPARE(visa::close(session), 0);
+    QVERIFY(!visa::findResources(rm, QStringLiteral("USB?*")).contains(QString::fromStdString(a)));
 }
 
 void tst_usbtmc::permissionDenied()
