@@ -6,6 +6,7 @@
 #include "link/visa.h"
 #include "simfixture.h"
 #include "support/fakeusbtmc.h"
+#include "tab/sweepwindow.h"
 #include "tab/usbsticktab.h"
 
 #include <QtWidgets>
@@ -70,6 +71,7 @@ private slots:
     void zeroLengthRead();
     void unplugWhilePolling();
     void unplugInASession();
+    void unplugDuringASweep();
     void permissionDenied();
 
 private:
@@ -244,6 +246,34 @@ void tst_usbtmc::unplugWhilePolling()
     // The remaining stick goes on answering.
     sim->clearTrace();
     QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(b)).contains("SYST:TEMP?"), 3000);
+}
+
+void tst_usbtmc::unplugDuringASweep()
+{
+    MainWindow window;
+    QCOMPARE(pages(window), (QStringList{"SN:UA1 polls", "SN:UB2"}));
+    tabs(window)->widget(0)->findChild<QPushButton *>(QStringLiteral("sweep_btn"))->click();
+    QPointer<SweepWindow> sweep;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *shown = qobject_cast<SweepWindow *>(top); shown && shown->isVisible())
+            sweep = shown;
+    QVERIFY(sweep);
+    sweep->findChild<QLineEdit *>(QStringLiteral("start_txt"))->setText(QStringLiteral("100"));
+    sweep->findChild<QLineEdit *>(QStringLiteral("stop_txt"))->setText(QStringLiteral("4000"));
+    sweep->findChild<QLineEdit *>(QStringLiteral("step_txt"))->setText(QStringLiteral("10"));
+    sim->clearTrace();
+    sweep->findChild<QPushButton *>(QStringLiteral("start_btn"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(a)).contains(QStringLiteral("FREQ:SET 150")), 3000);
+    fake->unplug(0);
+    // The sweep ends, the tabs are rebuilt without the stick, and the other
+    // one polls on.
+    QTRY_COMPARE_WITH_TIMEOUT(pages(window), QStringList{"SN:UB2 polls"}, 5000);
+    QVERIFY(!sweep);
+    const qsizetype sent = sim->writes(QString::fromStdString(a)).size();
+    sim->clearTrace();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(b)).contains("SYST:TEMP?"), 3000);
+    QVERIFY(sent < 391);
+    QVERIFY(sim->writes(QString::fromStdString(a)).isEmpty());
 }
 
 void tst_usbtmc::unplugInASession()
