@@ -4,6 +4,7 @@
 // reply the way the simulator does. Runs with umockdev's preload library.
 #include "app/mainwindow.h"
 #include "link/visa.h"
+#include "link/visalibrary.h"
 #include "simfixture.h"
 #include "support/fakeusbtmc.h"
 #include "tab/sweepwindow.h"
@@ -73,6 +74,7 @@ private slots:
     void unplugInASession();
     void unplugDuringASweep();
     void permissionDenied();
+    void pyvisa();
 
 private:
     // A tab of its own on the first stick, as the main window would make it.
@@ -315,6 +317,28 @@ void tst_usbtmc::permissionDenied()
     // umockdev's preload library keeps a socket pair for every refused open
     // (the library got no descriptor to close), so files are not counted here.
     descriptorsBefore = -1;
+}
+
+void tst_usbtmc::pyvisa()
+{
+#ifdef USBSYNTH_SANITIZE
+    QSKIP("an instrumented library in an uninstrumented interpreter");
+#endif
+    if (QProcess::execute(QStringLiteral("/usr/bin/python3"), {"-c", "import pyvisa"}) != 0)
+        QSKIP("PyVISA is not installed");
+    // The child inherits the testbed and the preload library; the fake
+    // answers from its own thread while this one waits.
+    QProcess python;
+    python.setProcessChannelMode(QProcess::MergedChannels);
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {qEnvironmentVariable("USBSYNTH_TEST_SOURCE_DIR") + "/sim/pyvisa_usbtmc.py",
+                  VisaLibrary::instance().fileName(), QString::fromStdString(a), QString::fromStdString(b),
+                  QString::fromStdString(sensor), QStringLiteral("USB0::0x3A7C::0x0010::UH4::INSTR"),
+                  QStringLiteral("Quorvex Electronics,774-4400,UA1,V4.1.0")});
+    QVERIFY(python.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(python.readAll());
+    QVERIFY2(python.exitCode() == 0 && output.endsWith(QLatin1String("ok\n")), qPrintable(output));
+    QCOMPARE(fake->clears(0), 1);
 }
 
 QTEST_MAIN(tst_usbtmc)
