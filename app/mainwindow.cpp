@@ -4,6 +4,7 @@
 
 #include "app/logger.h"
 #include "link/discovery.h"
+#include "link/nodeaccess.h"
 #include "link/visa.h"
 #include "tab/usbsticktab.h"
 
@@ -117,6 +118,22 @@ void MainWindow::showLatestMessage(const QString &msg)
                             + logger::oneLine(msg));
 }
 
+// Under the tabs and in the run log: no VISA library at all, instruments
+// this user may not open, or nothing found through the library.
+void MainWindow::reportScanProblems(bool found)
+{
+    const VisaLibrary &library = VisaLibrary::instance();
+    if (!library.isLoaded()) {
+        emit logMessage(library.failureReport());
+        return;
+    }
+    const QStringList denied = nodeaccess::deniedUsbtmcNodes();
+    for (const QString &node : denied)
+        emit logMessage(nodeaccess::deniedMessage(node));
+    if (!found && denied.isEmpty())
+        showLatestMessage(QStringLiteral("No instruments were found through ") + library.fileName());
+}
+
 void MainWindow::scanForDevices()
 {
     scanning = true;
@@ -182,6 +199,7 @@ void MainWindow::scanForDevices()
         if (managerOpen)
             visa::close(rm);
     }
+    reportScanProblems(!stickTabs.isEmpty());
     splash->close();
     scanning = false;
 }

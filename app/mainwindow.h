@@ -45,6 +45,8 @@ private slots:
 private:
     // Finds the supported instruments and rebuilds the tab widget.
     void scanForDevices();
+    // Says why a scan found nothing, or could not open an instrument.
+    void reportScanProblems(bool found);
     // Shows a run-log message with its time under the tabs.
     void showLatestMessage(const QString &msg);
     // Stops every tab's sweep, each with its stop line in the run log.

@@ -41,6 +41,19 @@ QStringList versionedLinuxLibraries()
 }
 #endif
 
+// One of our own VISA libraries: beside the program, then where the
+// package installs it.
+QStringList bundledLibrary(const QString &name)
+{
+    QStringList names;
+    if (QCoreApplication::instance())
+        names << QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+#ifdef USBSYNTH_INSTALL_LIBDIR
+    names << QStringLiteral(USBSYNTH_INSTALL_LIBDIR "/") + name;
+#endif
+    return names;
+}
+
 } // namespace
 
 struct VisaLibrary::Api
@@ -62,15 +75,10 @@ VisaLibrary &VisaLibrary::instance()
 
 QStringList VisaLibrary::candidates(const QString &choice)
 {
-    if (choice == QLatin1String("sim")) {
-        QStringList names;
-        if (QCoreApplication::instance())
-            names << QCoreApplication::applicationDirPath() + QStringLiteral("/usbsynth-sim");
-#ifdef USBSYNTH_INSTALL_LIBDIR
-        names << QStringLiteral(USBSYNTH_INSTALL_LIBDIR "/usbsynth-sim");
-#endif
-        return names;
-    }
+    if (choice == QLatin1String("sim"))
+        return bundledLibrary(QStringLiteral("usbsynth-sim"));
+    if (choice == QLatin1String("usbtmc"))
+        return bundledLibrary(QStringLiteral("usbsynth-usbtmc"));
     if (!choice.isEmpty())
         return {choice};
 
@@ -90,6 +98,10 @@ QStringList VisaLibrary::candidates(const QString &choice)
           << QStringLiteral("/opt/keysight/iolibs/libktvisa32.so")
           << QStringLiteral("/opt/keysight/iolibs/libvisa.so")
           << QStringLiteral("/usr/lib64/librsvisa.so") << QStringLiteral("/usr/lib/librsvisa.so");
+#if defined(Q_OS_LINUX)
+    // Without a vendor's VISA, our own over the kernel's usbtmc driver.
+    names << bundledLibrary(QStringLiteral("usbsynth-usbtmc"));
+#endif
     names.removeDuplicates();
     return names;
 #endif

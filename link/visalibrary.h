@@ -33,7 +33,9 @@ public:
     static VisaLibrary &instance();
 
     // Loads from an explicit choice: a path, a library name, "sim" for the
-    // bundled simulated instruments, or empty for the platform's candidates.
+    // bundled simulated instruments, "usbtmc" for our own library over the
+    // Linux usbtmc driver, or empty for the platform's candidates (a
+    // vendor's VISA first, then, on Linux, ours over usbtmc).
     explicit VisaLibrary(const QString &choice);
     ~VisaLibrary();
     VisaLibrary(const VisaLibrary &) = delete;

@@ -123,6 +123,9 @@ void tst_mainwindow::scansKeepSupportedInstruments()
     QCOMPARE(splashShowed(), QStringLiteral("No devices were found              "));
     search(*window)->click();
     QCOMPARE(pages(*window), QStringList{QStringLiteral("N/A")});
+    // A library, but no instrument: the status line says which library looked.
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("status_lbl"))->text().section(QLatin1Char(' '), 1),
+             "No instruments were found through " + VisaLibrary::instance().fileName());
     QCOMPARE(sim->count(QLatin1Char('O'), QStringLiteral("USB0::0x3A7C::0x000E::SN1::INSTR")), 0);
     // The search button shows its whole text in a large desktop font.
     window->show();
@@ -171,6 +174,12 @@ void tst_mainwindow::noLibrary()
     QTest::ignoreMessage(QtWarningMsg, why);
     search(window)->click();
     QCOMPARE(pages(window), QStringList{QStringLiteral("N/A")});
+    QCOMPARE(tabs(window)->widget(0)->findChild<QLabel *>() ? QString() : qobject_cast<QLabel *>(tabs(window)->widget(0))->text(),
+             QStringLiteral("\nNo devices were found\n"));
+    // No library is another message than no instrument: it says what was tried.
+    const QString status = window.findChild<QLabel *>(QStringLiteral("status_lbl"))->text();
+    QVERIFY2(status.contains(QLatin1String("No VISA library could be used; tried: /nonexistent/libvisa.so")), qPrintable(status));
+    QCOMPARE(sim->logMessages().filter(QStringLiteral("No VISA library")).size(), 2);
 }
 
 void tst_mainwindow::rescansRebuildTheSamePages()
