@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPixmap>
+#include <QScopedValueRollback>
 #include <QSplashScreen>
 #include <QTextDocument>
 #include <QThread>
@@ -61,6 +62,7 @@ MainWindow::MainWindow(QWidget *parent)
     runLog = std::make_unique<logger>();
     connect(this, SIGNAL(logMessage(QString)), runLog.get(), SLOT(new_log(QString)));
     connect(this, &MainWindow::logMessage, this, &MainWindow::showLatestMessage);
+    ui->status_lbl->installEventFilter(this);
 
     scanForDevices();
 }
@@ -95,10 +97,28 @@ void MainWindow::connectionLost()
 
 void MainWindow::showLatestMessage(const QString &msg)
 {
-    // One line, stamped like the run log's lines.
-    QString line = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + msg;
+    // One line, stamped like the run log's lines, naming the instrument and
+    // saying what a VISA code means; the log keeps the bare text.
+    const QString source = messageSource.isEmpty() ? QString() : messageSource + QStringLiteral(": ");
+    QString line = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + source
+                   + visa::explainStatusCodes(scanResourceManager, msg);
     line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    ui->status_lbl->setText(line);
+    statusText = line;
+    ui->status_lbl->setToolTip(line);
+    fitStatusText();
+}
+
+void MainWindow::fitStatusText()
+{
+    QLabel *status = ui->status_lbl;
+    status->setText(status->fontMetrics().elidedText(statusText, Qt::ElideRight, status->contentsRect().width()));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->status_lbl && event->type() == QEvent::Resize)
+        fitStatusText();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::scanForDevices()
@@ -145,7 +165,11 @@ void MainWindow::scanForDevices()
         ui->tabWidget->addTab(tab, tabLabel(fields.serial));
         connect(ui->tabWidget, SIGNAL(currentChanged(int)), tab, SLOT(tabsChanged()));
         connect(this, SIGNAL(closing()), tab, SLOT(closeStateViewer()));
-        connect(tab, SIGNAL(logMsg(QString)), this, SIGNAL(logMessage(QString)));
+        // The log gets the tab's text as it is; the status line names the tab.
+        connect(tab, &UsbStickTab::logMsg, this, [this, serial = fields.serial](const QString &msg) {
+            const QScopedValueRollback<QString> from(messageSource, serial);
+            emit logMessage(msg);
+        });
         connect(tab, SIGNAL(connectionLost()), this, SLOT(connectionLost()));
     }
 

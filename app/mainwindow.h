@@ -44,6 +44,9 @@ private:
     void scanForDevices();
     // Shows a run-log message with its time under the tabs.
     void showLatestMessage(const QString &msg);
+    // Shows as much of the status text as fits, ending in "…" when cut.
+    void fitStatusText();
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     Ui::MainWindow *ui;
     QList<UsbStickTab *> stickTabs;
@@ -56,6 +59,10 @@ private:
     // True while a scan runs. Its splash messages let events through, so a
     // rescan could otherwise start inside it.
     bool scanning = false;
+    // The serial of the tab whose message is being relayed, if any.
+    QString messageSource;
+    // The whole status line; the label shows what fits of it.
+    QString statusText;
 };
 
 #endif // USBSYNTH_MAINWINDOW_H

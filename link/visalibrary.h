@@ -56,6 +56,9 @@ public:
     // Reads one whole message (to its END indicator) and keeps its first
     // ReplyLimit bytes. The reply is empty whenever the read fails.
     visa::Status read(visa::Session session, QByteArray *reply);
+    // The library's own words for a status (viStatusDesc), or an empty text
+    // when it has none for it.
+    QString statusDescription(visa::Session object, visa::Status status);
 
 private:
     struct Api;
