@@ -149,7 +149,7 @@ void PresetWindow::renameSelected()
         return;
     QList<presets::Preset> changed = list;
     bool renamed = false;
-    for (presets::Preset &p : changed) {
+    for (const presets::Preset &p : std::as_const(changed)) {
         if (p.name == name && name != preset->name) {
             say(QStringLiteral("A preset named \"%1\" exists already.").arg(name));
             return;
