@@ -69,9 +69,26 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // However the panel ends (an exit signal too), a sweep ends with its
+    // stop line while the run log is still there.
+    closeSweepWindows();
     delete ui;
     if (scanResourceManager != visa::NullSession)
         visa::close(scanResourceManager);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Windows left open (About, a state viewer) keep the panel running, but
+    // no sweep goes on without the window that holds its tab.
+    closeSweepWindows();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::closeSweepWindows()
+{
+    for (UsbStickTab *tab : std::as_const(stickTabs))
+        tab->closeSweepWindow();
 }
 
 void MainWindow::on_connected_devices_refresh_btn_clicked()
@@ -97,12 +114,11 @@ void MainWindow::connectionLost()
 
 void MainWindow::showLatestMessage(const QString &msg)
 {
-    // One line, stamped like the run log's lines, naming the instrument and
-    // saying what a VISA code means; the log keeps the bare text.
+    // One line, stamped and escaped like the run log's lines, naming the
+    // instrument and saying what a VISA code means; the log keeps the bare text.
     const QString source = messageSource.isEmpty() ? QString() : messageSource + QStringLiteral(": ");
-    QString line = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + source
-                   + visa::explainStatusCodes(scanResourceManager, msg);
-    line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QString line = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ')
+                         + logger::oneLine(source + visa::explainStatusCodes(scanResourceManager, msg));
     statusText = line;
     ui->status_lbl->setToolTip(line);
     fitStatusText();

@@ -34,6 +34,9 @@ signals:
     void splashMessage(QString msg, int);
     void logMessage(QString msg);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void on_connected_devices_refresh_btn_clicked();
     void on_About_btn_clicked();
@@ -47,6 +50,8 @@ private:
     // Shows as much of the status text as fits, ending in "…" when cut.
     void fitStatusText();
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Stops every tab's sweep, each with its stop line in the run log.
+    void closeSweepWindows();
 
     Ui::MainWindow *ui;
     QList<UsbStickTab *> stickTabs;
