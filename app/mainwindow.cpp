@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPixmap>
+#include <QScopedValueRollback>
 #include <QSplashScreen>
 #include <QTextDocument>
 #include <QThread>
@@ -62,6 +63,7 @@ MainWindow::MainWindow(QWidget *parent)
     runLog = std::make_unique<logger>();
     connect(this, SIGNAL(logMessage(QString)), runLog.get(), SLOT(new_log(QString)));
     connect(this, &MainWindow::logMessage, this, &MainWindow::showLatestMessage);
+    ui->status_lbl->installEventFilter(this);
 
     scanForDevices();
 }
@@ -113,9 +115,27 @@ void MainWindow::connectionLost()
 
 void MainWindow::showLatestMessage(const QString &msg)
 {
-    // One line, stamped and escaped like the run log's lines.
-    ui->status_lbl->setText(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ')
-                            + logger::oneLine(msg));
+    // One line, stamped and escaped like the run log's lines, naming the
+    // instrument and saying what a VISA code means; the log keeps the bare text.
+    const QString source = messageSource.isEmpty() ? QString() : messageSource + QStringLiteral(": ");
+    const QString line = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ')
+                         + logger::oneLine(source + visa::explainStatusCodes(scanResourceManager, msg));
+    statusText = line;
+    ui->status_lbl->setToolTip(line);
+    fitStatusText();
+}
+
+void MainWindow::fitStatusText()
+{
+    QLabel *status = ui->status_lbl;
+    status->setText(status->fontMetrics().elidedText(statusText, Qt::ElideRight, status->contentsRect().width()));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->status_lbl && event->type() == QEvent::Resize)
+        fitStatusText();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 // Under the tabs and in the run log: no VISA library at all, instruments
@@ -178,7 +198,11 @@ void MainWindow::scanForDevices()
         ui->tabWidget->addTab(tab, tabLabel(fields.serial));
         connect(ui->tabWidget, SIGNAL(currentChanged(int)), tab, SLOT(tabsChanged()));
         connect(this, SIGNAL(closing()), tab, SLOT(closeStateViewer()));
-        connect(tab, SIGNAL(logMsg(QString)), this, SIGNAL(logMessage(QString)));
+        // The log gets the tab's text as it is; the status line names the tab.
+        connect(tab, &UsbStickTab::logMsg, this, [this, serial = fields.serial](const QString &msg) {
+            const QScopedValueRollback<QString> from(messageSource, serial);
+            emit logMessage(msg);
+        });
         connect(tab, SIGNAL(connectionLost()), this, SLOT(connectionLost()));
     }
 

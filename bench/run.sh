@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
-ensure_packages "${USBSYNTH_PACKAGES[@]}"
+# PyVISA is the yardstick of the refresh benchmark.
+ensure_packages "${USBSYNTH_PACKAGES[@]}" python3-pyvisa
 build_tree build >/dev/null
 export USBSYNTH_VISA_LIBRARY=sim QT_QPA_PLATFORM=offscreen
 echo "# refresh pass"

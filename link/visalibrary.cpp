@@ -65,6 +65,8 @@ struct VisaLibrary::Api
     ViCloseFn close = nullptr;
     ViReadFn read = nullptr;
     ViWriteFn write = nullptr;
+    // Optional: the texts then come from our own table.
+    ViStatusDescFn statusDesc = nullptr;
 };
 
 VisaLibrary &VisaLibrary::instance()
@@ -152,6 +154,7 @@ bool VisaLibrary::tryLoad(const QString &name, QString *why)
         candidate->unload();
         return false;
     }
+    resolved->statusDesc = reinterpret_cast<ViStatusDescFn>(candidate->resolve("viStatusDesc"));
     library = std::move(candidate);
     api = std::move(resolved);
     return true;
@@ -251,4 +254,17 @@ visa::Status VisaLibrary::read(visa::Session session, QByteArray *reply)
     if (reply->size() == visa::ReplyLimit && !reply->endsWith('\n'))
         return visa::ReplyCut;
     return status;
+}
+
+QString VisaLibrary::statusDescription(visa::Session object, visa::Status status)
+{
+    if (!loaded || !api->statusDesc)
+        return QString();
+    // One byte more than VISA's buffer, so the text is terminated whatever
+    // the library writes.
+    char text[VI_FIND_BUFLEN + 1] = {};
+    const ViStatus described = api->statusDesc(object, status, text);
+    if (described < 0 || described == VI_WARN_UNKNOWN_STATUS)
+        return QString();
+    return QString::fromLocal8Bit(text);
 }

@@ -62,6 +62,9 @@ public:
     // ReplyLimit bytes; visa::ReplyCut when those are full and do not end in
     // a line feed. The reply is empty whenever the read fails.
     visa::Status read(visa::Session session, QByteArray *reply);
+    // The library's own words for a status (viStatusDesc), or an empty text
+    // when it has none for it.
+    QString statusDescription(visa::Session object, visa::Status status);
 
 private:
     struct Api;

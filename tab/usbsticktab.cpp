@@ -7,6 +7,7 @@
 #include "link/replyparser.h"
 #include "link/sweeppoints.h"
 #include "link/visa.h"
+#include "tab/presetwindow.h"
 #include "tab/sweepwindow.h"
 #include "tab/thresset.h"
 #include "viewer/profile_viewer.h"
@@ -135,10 +136,41 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     connect(sweepWindow, &SweepWindow::runningChanged, this, &UsbStickTab::sweepRunningChanged);
     connect(sweepWindow, &SweepWindow::pointSent, this, &UsbStickTab::showSweepPoint);
     connect(this, &UsbStickTab::connectionLost, sweepWindow, &SweepWindow::stopSweep);
+
+    megahertz = range.megahertz;
+    presetWindow = new PresetWindow(serial, range, [this](QString *unknown) -> std::optional<presets::Preset> {
+        QStringList missing;
+        const ReadSettings &read = lastRead;
+        if (!read.frequency)
+            missing << QStringLiteral("frequency");
+        if (!read.powerDbm)
+            missing << QStringLiteral("power");
+        if (!read.referenceExternal || !read.referenceMHz)
+            missing << QStringLiteral("reference");
+        if (!read.divider)
+            missing << QStringLiteral("divider");
+        if (!read.pllInteger)
+            missing << QStringLiteral("PLL mode");
+        if (!missing.isEmpty()) {
+            *unknown = missing.join(QStringLiteral(", "));
+            return std::nullopt;
+        }
+        presets::Preset preset;
+        preset.frequencyMHz = megahertz ? *read.frequency : *read.frequency * 1000;
+        preset.powerDbm = *read.powerDbm;
+        preset.referenceExternal = *read.referenceExternal;
+        preset.referenceMHz = *read.referenceMHz;
+        preset.divider = *read.divider;
+        preset.pllInteger = *read.pllInteger;
+        return preset;
+    });
+    connect(presetWindow, &PresetWindow::applyLines, this, &UsbStickTab::applyPreset);
+    connect(presetWindow, &PresetWindow::logMsg, this, &UsbStickTab::logMsg);
 }
 
 UsbStickTab::~UsbStickTab()
 {
+    delete presetWindow;
     delete sweepWindow;
     delete ui;
     delete stateViewer;
@@ -209,6 +241,8 @@ void UsbStickTab::sendVisaMessages()
         connectionFailed(status);
         return;
     }
+    // What was sent changes the settings; they are known again after the next pass.
+    lastRead = {};
     for (const QString &line : qAsConst(commandQueue))
         visa::writeLine(instrument, line);
     commandQueue.clear();
@@ -281,6 +315,7 @@ QString UsbStickTab::refreshPass()
         (*code == 1 ? ui->ref_ext_radio : ui->ref_int_radio)->setChecked(true);
     }
     showReferenceSource(*code == 1);
+    lastRead.referenceExternal = *code == 1;
 
     if (!ask(cmd::QueryRfOutput))
         return readError();
@@ -297,6 +332,7 @@ QString UsbStickTab::refreshPass()
     if (!reply::readInteger(reply))
         return QStringLiteral("Unrecognized FREQ:REF:FREQ response");
     ui->reference_freq_txt->setText(withoutLineEnd(reply));
+    lastRead.referenceMHz = reply::readInteger(reply);
 
     if (!ask(cmd::QueryPllMode))
         return readError();
@@ -310,6 +346,7 @@ QString UsbStickTab::refreshPass()
         const QSignalBlocker integer(ui->pllm_int_rad);
         (*code == 1 ? ui->pllm_int_rad : ui->pllm_frac_rad)->setChecked(true);
     }
+    lastRead.pllInteger = *code == 1;
 
     if (!ask(cmd::QueryReferenceDivider))
         return readError();
@@ -321,20 +358,16 @@ QString UsbStickTab::refreshPass()
         const QSignalBlocker divider(ui->ref_div_cmb);
         ui->ref_div_cmb->setCurrentIndex(*code - 1);
     }
+    lastRead.divider = *code;
 
     if (!ask(cmd::QueryLock))
         return readError();
     code = reply::readInteger(reply);
     if (!code)
         return QStringLiteral("Unrecognized 'FREQ:LOCK' response");
-    const QPixmap locked(QStringLiteral(":/Icons/Lock-icon.png"));
-    const QPixmap unlocked(QStringLiteral(":/Icons/Lock-Unlock-icon.png"));
-    if (*code == 1)
-        ui->lock_lbl->setPixmap(locked);
-    else if (*code == 0)
-        ui->lock_lbl->setPixmap(unlocked);
-    else
+    if (*code != 0 && *code != 1)
         return QStringLiteral("Bad 'FREQ:LOCK' response");
+    showLock(*code == 1);
 
     if (!ask(cmd::QueryPower))
         return readError();
@@ -344,6 +377,7 @@ QString UsbStickTab::refreshPass()
     if (*power.value < reply::MinPower || *power.value > reply::MaxPower)
         return QStringLiteral("Power Range Error");
     ui->Powe_Val->setText(power.powerText);
+    lastRead.powerDbm = *power.value;
     switch (power.status) {
     case reply::PowerStatus::Minimum:
         ui->atten_stat_lbl->setText(QStringLiteral("Power is set to Minimum"));
@@ -366,6 +400,7 @@ QString UsbStickTab::refreshPass()
         return QStringLiteral("Frequency Range Error");
     // To the instrument's resolution, 1 kHz, so that Set sends it back unchanged.
     ui->freq_text->setText(QString::number(*frequency, 'f', frequencyDecimals));
+    lastRead.frequency = *frequency;
 
     if (!ask(cmd::QueryActualFrequency))
         return readError();
@@ -393,6 +428,19 @@ QString UsbStickTab::refreshPass()
         ui->temp_lbl->setText(QString::number(*celsius, 'f', 2) + QStringLiteral(" C"));
     }
     return QString();
+}
+
+void UsbStickTab::showLock(bool locked)
+{
+    // The pictures are decoded once per tab, and the label is only touched
+    // when the lock changes.
+    if (lockShown == locked)
+        return;
+    if (lockPictures[locked].isNull())
+        lockPictures[locked] = QPixmap(locked ? QStringLiteral(":/Icons/Lock-icon.png")
+                                              : QStringLiteral(":/Icons/Lock-Unlock-icon.png"));
+    ui->lock_lbl->setPixmap(lockPictures[locked]);
+    lockShown = locked;
 }
 
 // --- Output controls ---------------------------------------------------------
@@ -612,7 +660,10 @@ void UsbStickTab::closeStateViewer()
     // The tab's open boxes go unanswered.
     for (QDialog *dialog : findChildren<QDialog *>())
         dialog->reject();
+    for (QDialog *dialog : presetWindow->findChildren<QDialog *>())
+        dialog->reject();
     closeSweepWindow();
+    presetWindow->close();
     stopRefresh();
     stateViewer->close();
     thresWindow->close();
@@ -680,6 +731,7 @@ void UsbStickTab::showReadingsPaused(bool paused)
 void UsbStickTab::sweepRunningChanged(bool running)
 {
     sweeping = running;
+    presetWindow->setApplyAllowed(!running);
     if (running) {
         showReadingsPaused(true);
         ui->sweep_status_lbl->setText(QStringLiteral("Sweeping \u2014 readings paused"));
@@ -688,4 +740,28 @@ void UsbStickTab::sweepRunningChanged(bool running)
     stopRefresh();
     if (!running && isVisible())
         resumeRefresh();
+}
+
+// --- Presets -------------------------------------------------------------------
+
+void UsbStickTab::on_presets_btn_clicked()
+{
+    stopRefresh();
+    presetWindow->show();
+    presetWindow->raise();
+    presetWindow->activateWindow();
+    if (!sweeping)
+        resumeRefresh();
+}
+
+void UsbStickTab::applyPreset(const QStringList &lines, bool rfOnAfter)
+{
+    stopRefresh();
+    if (sweeping)
+        return; // the sweep owns the instrument
+    for (const QString &line : lines)
+        queue(line);
+    rfOn = rfOnAfter;
+    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
+    sendVisaMessages();
 }
