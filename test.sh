@@ -16,6 +16,8 @@ fi
 extra=()
 # The standard VISA client that checks the simulator from outside.
 extra+=(python3-pyvisa)
+# A fake of the kernel's usbtmc driver for our usbtmc VISA library's tests.
+extra+=(umockdev libumockdev-dev pkg-config)
 ensure_packages "${USBSYNTH_PACKAGES[@]}" "${extra[@]}"
 ensure_locale de_DE.UTF-8
 build_tree "$dir" "${options[@]}"

@@ -4,6 +4,7 @@
 
 #include "app/logger.h"
 #include "link/discovery.h"
+#include "link/nodeaccess.h"
 #include "link/visa.h"
 #include "tab/usbsticktab.h"
 
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPixmap>
+#include <QScopedValueRollback>
 #include <QSplashScreen>
 #include <QTextDocument>
 #include <QThread>
@@ -61,6 +63,7 @@ MainWindow::MainWindow(QWidget *parent)
     runLog = std::make_unique<logger>();
     connect(this, SIGNAL(logMessage(QString)), runLog.get(), SLOT(new_log(QString)));
     connect(this, &MainWindow::logMessage, this, &MainWindow::showLatestMessage);
+    ui->status_lbl->installEventFilter(this);
 
     scanForDevices();
 }
@@ -112,9 +115,43 @@ void MainWindow::connectionLost()
 
 void MainWindow::showLatestMessage(const QString &msg)
 {
-    // One line, stamped and escaped like the run log's lines.
-    ui->status_lbl->setText(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ')
-                            + logger::oneLine(msg));
+    // One line, stamped and escaped like the run log's lines, naming the
+    // instrument and saying what a VISA code means; the log keeps the bare text.
+    const QString source = messageSource.isEmpty() ? QString() : messageSource + QStringLiteral(": ");
+    const QString line = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ')
+                         + logger::oneLine(source + visa::explainStatusCodes(scanResourceManager, msg));
+    statusText = line;
+    ui->status_lbl->setToolTip(line);
+    fitStatusText();
+}
+
+void MainWindow::fitStatusText()
+{
+    QLabel *status = ui->status_lbl;
+    status->setText(status->fontMetrics().elidedText(statusText, Qt::ElideRight, status->contentsRect().width()));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->status_lbl && event->type() == QEvent::Resize)
+        fitStatusText();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// Under the tabs and in the run log: no VISA library at all, instruments
+// this user may not open, or nothing found through the library.
+void MainWindow::reportScanProblems(bool found)
+{
+    const VisaLibrary &library = VisaLibrary::instance();
+    if (!library.isLoaded()) {
+        emit logMessage(library.failureReport());
+        return;
+    }
+    const QStringList denied = nodeaccess::deniedUsbtmcNodes();
+    for (const QString &node : denied)
+        emit logMessage(nodeaccess::deniedMessage(node));
+    if (!found && denied.isEmpty())
+        showLatestMessage(QStringLiteral("No instruments were found through ") + library.fileName());
 }
 
 void MainWindow::scanForDevices()
@@ -161,7 +198,11 @@ void MainWindow::scanForDevices()
         ui->tabWidget->addTab(tab, tabLabel(fields.serial));
         connect(ui->tabWidget, SIGNAL(currentChanged(int)), tab, SLOT(tabsChanged()));
         connect(this, SIGNAL(closing()), tab, SLOT(closeStateViewer()));
-        connect(tab, SIGNAL(logMsg(QString)), this, SIGNAL(logMessage(QString)));
+        // The log gets the tab's text as it is; the status line names the tab.
+        connect(tab, &UsbStickTab::logMsg, this, [this, serial = fields.serial](const QString &msg) {
+            const QScopedValueRollback<QString> from(messageSource, serial);
+            emit logMessage(msg);
+        });
         connect(tab, SIGNAL(connectionLost()), this, SLOT(connectionLost()));
     }
 
@@ -182,6 +223,7 @@ void MainWindow::scanForDevices()
         if (managerOpen)
             visa::close(rm);
     }
+    reportScanProblems(!stickTabs.isEmpty());
     splash->close();
     scanning = false;
 }

@@ -45,8 +45,13 @@ private slots:
 private:
     // Finds the supported instruments and rebuilds the tab widget.
     void scanForDevices();
+    // Says why a scan found nothing, or could not open an instrument.
+    void reportScanProblems(bool found);
     // Shows a run-log message with its time under the tabs.
     void showLatestMessage(const QString &msg);
+    // Shows as much of the status text as fits, ending in "…" when cut.
+    void fitStatusText();
+    bool eventFilter(QObject *watched, QEvent *event) override;
     // Stops every tab's sweep, each with its stop line in the run log.
     void closeSweepWindows();
 
@@ -61,6 +66,10 @@ private:
     // True while a scan runs. Its splash messages let events through, so a
     // rescan could otherwise start inside it.
     bool scanning = false;
+    // The serial of the tab whose message is being relayed, if any.
+    QString messageSource;
+    // The whole status line; the label shows what fits of it.
+    QString statusText;
 };
 
 #endif // USBSYNTH_MAINWINDOW_H

@@ -33,11 +33,18 @@ instruments, sets frequency, output power, reference and PLL mode,
 shows lock status and temperature, edits the stored instrument states
 and keeps a run log.
 
+Without a vendor's VISA library the program uses its own over the Linux
+kernel's usbtmc driver; a udev rule gives the logged-in user access to
+the instruments' /dev/usbtmcN nodes.
+
 A library of simulated instruments is included: start the program with
 USBSYNTH_VISA_LIBRARY=sim to use it without hardware.
 
 usbsynth-ctl drives the same instruments from shell scripts, without a
 window: list, read, set, sweep.")
+# Reloads udev so the rule applies to instruments already plugged in.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/postrm)
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/cpack-options.cmake.in
                ${CMAKE_BINARY_DIR}/CPackOptions.cmake @ONLY)

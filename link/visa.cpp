@@ -1,5 +1,7 @@
 #include "link/visa.h"
 
+#include "link/statustext.h"
+
 #include <QDebug>
 
 namespace visa {
@@ -67,6 +69,13 @@ QStringList findResources(Session rm, const QString &expression)
     }
     library.close(findList);
     return found;
+}
+
+QString explainStatusCodes(Session object, const QString &message)
+{
+    return statustext::explained(message, [object](Status status) {
+        return VisaLibrary::instance().statusDescription(object, status);
+    });
 }
 
 } // namespace visa

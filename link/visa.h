@@ -23,6 +23,9 @@ Status readReply(Session session, QString *reply);
 // Every descriptor matching the expression, in the library's order. A failed
 // search gives an empty list.
 QStringList findResources(Session rm, const QString &expression);
+// The message with each "Code <status>" in it explained: in the library's
+// words when it has them, else in our own.
+QString explainStatusCodes(Session object, const QString &message);
 
 } // namespace visa
 

@@ -41,6 +41,19 @@ QStringList versionedLinuxLibraries()
 }
 #endif
 
+// One of our own VISA libraries: beside the program, then where the
+// package installs it.
+QStringList bundledLibrary(const QString &name)
+{
+    QStringList names;
+    if (QCoreApplication::instance())
+        names << QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+#ifdef USBSYNTH_INSTALL_LIBDIR
+    names << QStringLiteral(USBSYNTH_INSTALL_LIBDIR "/") + name;
+#endif
+    return names;
+}
+
 } // namespace
 
 struct VisaLibrary::Api
@@ -52,6 +65,8 @@ struct VisaLibrary::Api
     ViCloseFn close = nullptr;
     ViReadFn read = nullptr;
     ViWriteFn write = nullptr;
+    // Optional: the texts then come from our own table.
+    ViStatusDescFn statusDesc = nullptr;
 };
 
 VisaLibrary &VisaLibrary::instance()
@@ -62,15 +77,10 @@ VisaLibrary &VisaLibrary::instance()
 
 QStringList VisaLibrary::candidates(const QString &choice)
 {
-    if (choice == QLatin1String("sim")) {
-        QStringList names;
-        if (QCoreApplication::instance())
-            names << QCoreApplication::applicationDirPath() + QStringLiteral("/usbsynth-sim");
-#ifdef USBSYNTH_INSTALL_LIBDIR
-        names << QStringLiteral(USBSYNTH_INSTALL_LIBDIR "/usbsynth-sim");
-#endif
-        return names;
-    }
+    if (choice == QLatin1String("sim"))
+        return bundledLibrary(QStringLiteral("usbsynth-sim"));
+    if (choice == QLatin1String("usbtmc"))
+        return bundledLibrary(QStringLiteral("usbsynth-usbtmc"));
     if (!choice.isEmpty())
         return {choice};
 
@@ -90,6 +100,10 @@ QStringList VisaLibrary::candidates(const QString &choice)
           << QStringLiteral("/opt/keysight/iolibs/libktvisa32.so")
           << QStringLiteral("/opt/keysight/iolibs/libvisa.so")
           << QStringLiteral("/usr/lib64/librsvisa.so") << QStringLiteral("/usr/lib/librsvisa.so");
+#if defined(Q_OS_LINUX)
+    // Without a vendor's VISA, our own over the kernel's usbtmc driver.
+    names << bundledLibrary(QStringLiteral("usbsynth-usbtmc"));
+#endif
     names.removeDuplicates();
     return names;
 #endif
@@ -140,6 +154,7 @@ bool VisaLibrary::tryLoad(const QString &name, QString *why)
         candidate->unload();
         return false;
     }
+    resolved->statusDesc = reinterpret_cast<ViStatusDescFn>(candidate->resolve("viStatusDesc"));
     library = std::move(candidate);
     api = std::move(resolved);
     return true;
@@ -239,4 +254,17 @@ visa::Status VisaLibrary::read(visa::Session session, QByteArray *reply)
     if (reply->size() == visa::ReplyLimit && !reply->endsWith('\n'))
         return visa::ReplyCut;
     return status;
+}
+
+QString VisaLibrary::statusDescription(visa::Session object, visa::Status status)
+{
+    if (!loaded || !api->statusDesc)
+        return QString();
+    // One byte more than VISA's buffer, so the text is terminated whatever
+    // the library writes.
+    char text[VI_FIND_BUFLEN + 1] = {};
+    const ViStatus described = api->statusDesc(object, status, text);
+    if (described < 0 || described == VI_WARN_UNKNOWN_STATUS)
+        return QString();
+    return QString::fromLocal8Bit(text);
 }

@@ -33,7 +33,9 @@ public:
     static VisaLibrary &instance();
 
     // Loads from an explicit choice: a path, a library name, "sim" for the
-    // bundled simulated instruments, or empty for the platform's candidates.
+    // bundled simulated instruments, "usbtmc" for our own library over the
+    // Linux usbtmc driver, or empty for the platform's candidates (a
+    // vendor's VISA first, then, on Linux, ours over usbtmc).
     explicit VisaLibrary(const QString &choice);
     ~VisaLibrary();
     VisaLibrary(const VisaLibrary &) = delete;
@@ -60,6 +62,9 @@ public:
     // ReplyLimit bytes; visa::ReplyCut when those are full and do not end in
     // a line feed. The reply is empty whenever the read fails.
     visa::Status read(visa::Session session, QByteArray *reply);
+    // The library's own words for a status (viStatusDesc), or an empty text
+    // when it has none for it.
+    QString statusDescription(visa::Session object, visa::Status status);
 
 private:
     struct Api;

@@ -149,6 +149,14 @@ in_root desktop-file-validate /usr/share/applications/usbsynth.desktop \
     || fail "desktop-file-validate rejected usbsynth.desktop"
 [ -f "$root/usr/share/icons/hicolor/256x256/apps/usbsynth.png" ] || fail "icon not installed"
 
+echo "== Checking the usbtmc library and its udev rule"
+[ -f "$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libusbsynth-usbtmc.so" ] \
+    || fail "libusbsynth-usbtmc.so not installed"
+rule="$root/usr/lib/udev/rules.d/70-usbsynth-usbtmc.rules"
+[ -f "$rule" ] || fail "udev rule not installed"
+grep -q 'SUBSYSTEM=="usbmisc", KERNEL=="usbtmc\[0-9\]\*", TAG+="uaccess"' "$rule" || fail "the udev rule grants no access"
+dpkg-deb -I "$deb" postinst | grep -q 'udevadm control --reload' || fail "postinst does not reload udev"
+
 echo "== Starting the panel as the menu does, for 8 s"
 # The Exec line, unescaped as a desktop entry is, then split by the shell
 # (its quoting rules are the shell's double quotes).

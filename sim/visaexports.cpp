@@ -1,10 +1,10 @@
-// The VISA entry points of the simulated-instrument library: the only
-// symbols it exports. Each one hands over to the Simulator and turns any
-// exception into a status, so no C++ exception crosses into a client.
+// The VISA entry points of our own VISA libraries: the only symbols they
+// export. Each one hands over to the library's front and turns any exception
+// into a status, so no C++ exception crosses into a client.
 
 #include "link/visadefs.h"
 #include "sim/formattedio.h"
-#include "sim/simulator.h"
+#include "sim/visafront.h"
 
 #include <cstdarg>
 
@@ -26,9 +26,9 @@ ViStatus guarded(Operation operation)
     }
 }
 
-sim::Simulator &simulator()
+sim::VisaFront &simulator()
 {
-    return sim::Simulator::instance();
+    return sim::visaFront();
 }
 
 } // namespace

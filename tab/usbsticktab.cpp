@@ -8,6 +8,7 @@
 #include "link/statereading.h"
 #include "link/sweeppoints.h"
 #include "link/visa.h"
+#include "tab/presetwindow.h"
 #include "tab/sweepwindow.h"
 #include "tab/thresset.h"
 #include "viewer/profile_viewer.h"
@@ -126,10 +127,41 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     connect(sweepWindow, &SweepWindow::runningChanged, this, &UsbStickTab::sweepRunningChanged);
     connect(sweepWindow, &SweepWindow::pointSent, this, &UsbStickTab::showSweepPoint);
     connect(this, &UsbStickTab::connectionLost, sweepWindow, &SweepWindow::stopSweep);
+
+    megahertz = range.megahertz;
+    presetWindow = new PresetWindow(serial, range, [this](QString *unknown) -> std::optional<presets::Preset> {
+        QStringList missing;
+        const ReadSettings &read = lastRead;
+        if (!read.frequency)
+            missing << QStringLiteral("frequency");
+        if (!read.powerDbm)
+            missing << QStringLiteral("power");
+        if (!read.referenceExternal || !read.referenceMHz)
+            missing << QStringLiteral("reference");
+        if (!read.divider)
+            missing << QStringLiteral("divider");
+        if (!read.pllInteger)
+            missing << QStringLiteral("PLL mode");
+        if (!missing.isEmpty()) {
+            *unknown = missing.join(QStringLiteral(", "));
+            return std::nullopt;
+        }
+        presets::Preset preset;
+        preset.frequencyMHz = megahertz ? *read.frequency : *read.frequency * 1000;
+        preset.powerDbm = *read.powerDbm;
+        preset.referenceExternal = *read.referenceExternal;
+        preset.referenceMHz = *read.referenceMHz;
+        preset.divider = *read.divider;
+        preset.pllInteger = *read.pllInteger;
+        return preset;
+    });
+    connect(presetWindow, &PresetWindow::applyLines, this, &UsbStickTab::applyPreset);
+    connect(presetWindow, &PresetWindow::logMsg, this, &UsbStickTab::logMsg);
 }
 
 UsbStickTab::~UsbStickTab()
 {
+    delete presetWindow;
     delete sweepWindow;
     delete ui;
     delete stateViewer;
@@ -200,6 +232,8 @@ void UsbStickTab::sendVisaMessages()
         connectionFailed(status);
         return;
     }
+    // What was sent changes the settings; they are known again after the next pass.
+    lastRead = {};
     for (const QString &line : qAsConst(commandQueue))
         visa::writeLine(instrument, line);
     commandQueue.clear();
@@ -258,27 +292,32 @@ QString UsbStickTab::refreshPass()
         const QSignalBlocker external(ui->ref_ext_radio);
         (*r.referenceExternal ? ui->ref_ext_radio : ui->ref_int_radio)->setChecked(true);
         showReferenceSource(*r.referenceExternal);
+        lastRead.referenceExternal = r.referenceExternal;
     }
     if (r.rfOn) {
         rfOn = *r.rfOn;
         ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
     }
-    if (r.referenceText)
+    if (r.referenceText) {
         ui->reference_freq_txt->setText(*r.referenceText);
+        lastRead.referenceMHz = r.referenceMHz;
+    }
     if (r.pllInteger) {
         const QSignalBlocker fractional(ui->pllm_frac_rad);
         const QSignalBlocker integer(ui->pllm_int_rad);
         (*r.pllInteger ? ui->pllm_int_rad : ui->pllm_frac_rad)->setChecked(true);
+        lastRead.pllInteger = r.pllInteger;
     }
     if (r.divider) {
         const QSignalBlocker divider(ui->ref_div_cmb);
         ui->ref_div_cmb->setCurrentIndex(*r.divider - 1);
+        lastRead.divider = r.divider;
     }
     if (r.locked)
-        ui->lock_lbl->setPixmap(QPixmap(*r.locked ? QStringLiteral(":/Icons/Lock-icon.png")
-                                                  : QStringLiteral(":/Icons/Lock-Unlock-icon.png")));
+        showLock(*r.locked);
     if (r.powerText) {
         ui->Powe_Val->setText(*r.powerText);
+        lastRead.powerDbm = *r.powerDbm;
         switch (r.powerStatus) {
         case reply::PowerStatus::Minimum:
             ui->atten_stat_lbl->setText(QStringLiteral("Power is set to Minimum"));
@@ -292,9 +331,11 @@ QString UsbStickTab::refreshPass()
             break;
         }
     }
-    // To the instrument's resolution, 1 kHz, so that Set sends it back unchanged.
-    if (r.frequency)
+    if (r.frequency) {
+        // To the instrument's resolution, 1 kHz, so that Set sends it back unchanged.
         ui->freq_text->setText(QString::number(*r.frequency, 'f', frequencyDecimals));
+        lastRead.frequency = r.frequency;
+    }
     if (r.actualFrequency)
         ui->act_freq_lbl->setText(*r.actualFrequency);
     if (r.storedStates)
@@ -306,6 +347,19 @@ QString UsbStickTab::refreshPass()
     else if (r.error.isEmpty() && !models::hasTemperatureSensor(productId))
         ui->temp_lbl->setText(QStringLiteral("N/A"));
     return r.error;
+}
+
+void UsbStickTab::showLock(bool locked)
+{
+    // The pictures are decoded once per tab, and the label is only touched
+    // when the lock changes.
+    if (lockShown == locked)
+        return;
+    if (lockPictures[locked].isNull())
+        lockPictures[locked] = QPixmap(locked ? QStringLiteral(":/Icons/Lock-icon.png")
+                                              : QStringLiteral(":/Icons/Lock-Unlock-icon.png"));
+    ui->lock_lbl->setPixmap(lockPictures[locked]);
+    lockShown = locked;
 }
 
 // --- Output controls ---------------------------------------------------------
@@ -525,7 +579,10 @@ void UsbStickTab::closeStateViewer()
     // The tab's open boxes go unanswered.
     for (QDialog *dialog : findChildren<QDialog *>())
         dialog->reject();
+    for (QDialog *dialog : presetWindow->findChildren<QDialog *>())
+        dialog->reject();
     closeSweepWindow();
+    presetWindow->close();
     stopRefresh();
     stateViewer->close();
     thresWindow->close();
@@ -593,6 +650,7 @@ void UsbStickTab::showReadingsPaused(bool paused)
 void UsbStickTab::sweepRunningChanged(bool running)
 {
     sweeping = running;
+    presetWindow->setApplyAllowed(!running);
     if (running) {
         showReadingsPaused(true);
         ui->sweep_status_lbl->setText(QStringLiteral("Sweeping \u2014 readings paused"));
@@ -601,4 +659,28 @@ void UsbStickTab::sweepRunningChanged(bool running)
     stopRefresh();
     if (!running && isVisible())
         resumeRefresh();
+}
+
+// --- Presets -------------------------------------------------------------------
+
+void UsbStickTab::on_presets_btn_clicked()
+{
+    stopRefresh();
+    presetWindow->show();
+    presetWindow->raise();
+    presetWindow->activateWindow();
+    if (!sweeping)
+        resumeRefresh();
+}
+
+void UsbStickTab::applyPreset(const QStringList &lines, bool rfOnAfter)
+{
+    stopRefresh();
+    if (sweeping)
+        return; // the sweep owns the instrument
+    for (const QString &line : lines)
+        queue(line);
+    rfOn = rfOnAfter;
+    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
+    sendVisaMessages();
 }

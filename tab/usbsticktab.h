@@ -3,6 +3,7 @@
 
 #include "link/visalibrary.h"
 
+#include <QPixmap>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -15,6 +16,7 @@ struct Point;
 
 class QButtonGroup;
 class QTimer;
+class PresetWindow;
 class SweepWindow;
 class ThresSet;
 class profile_viewer;
@@ -95,6 +97,7 @@ private:
     void resumeRefresh();
     // Follows a reference source read from the instrument; sends nothing.
     void showReferenceSource(bool external);
+    void showLock(bool locked);
     void queue(const QString &line);
     void showInputError(const QString &text);
 
@@ -119,6 +122,9 @@ private:
     bool initialised = false;
     // The RF output state last read or set; unknown until the first read.
     std::optional<bool> rfOn;
+    // The lock picture shown, and the two pictures once decoded.
+    std::optional<bool> lockShown;
+    QPixmap lockPictures[2];
     // Set by closeStateViewer: nothing restarts the timer afterwards.
     bool closing = false;
 
@@ -139,6 +145,26 @@ private:
     SweepWindow *sweepWindow = nullptr;
     bool sweeping = false;
     bool readingsPaused = false;
+
+    // Presets: the settings as last read from the instrument, each unknown
+    // until a pass has read it and again after anything was sent.
+private slots:
+    void on_presets_btn_clicked();
+    void applyPreset(const QStringList &lines, bool rfOnAfter);
+
+private:
+    struct ReadSettings
+    {
+        std::optional<double> frequency; // in the model's unit
+        std::optional<double> powerDbm;
+        std::optional<bool> referenceExternal;
+        std::optional<int> referenceMHz;
+        std::optional<int> divider;
+        std::optional<bool> pllInteger;
+    };
+    ReadSettings lastRead;
+    bool megahertz = true;
+    PresetWindow *presetWindow = nullptr;
 };
 
 #endif // USBSYNTH_USBSTICKTAB_H

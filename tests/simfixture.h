@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QSettings>
 #include <QtTest>
 
 #include <functional>
@@ -20,6 +21,8 @@ public:
         // never the user's; Qt reads the variable once, on first use.
         static QTemporaryDir config;
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        // Each fixture starts from the defaults: nothing kept from another test.
+        QSettings(QStringLiteral("usbsynth"), QStringLiteral("sweeps")).clear();
         QDir::setCurrent(dir.path());
         qputenv("USBSYNTH_SIM_CONFIG", path("sim.json").toLocal8Bit());
         qputenv("USBSYNTH_SIM_TRACE", path("trace.txt").toLocal8Bit());

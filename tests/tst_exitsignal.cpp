@@ -44,6 +44,7 @@ private slots:
         const QString trace = dir.filePath(QStringLiteral("trace.txt"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("USBSYNTH_SIM_TRACE"), trace);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path()); // the sweep window's settings from the defaults
         if (sweeping)
             env.insert(QStringLiteral("LD_PRELOAD"), qEnvironmentVariable("USBSYNTH_TEST_SWEEPSTARTER"));
         QProcess program;

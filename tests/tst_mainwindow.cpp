@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "link/visalibrary.h"
 #include "simfixture.h"
+#include "tab/usbsticktab.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -101,6 +102,7 @@ private slots:
     void scansKeepSupportedInstruments();
     void noLibrary();
     void rescansRebuildTheSamePages();
+    void statusLineFitsItsText();
     void boxGoesWithItsTab_data();
     void boxGoesWithItsTab();
     void closingStopsSweeps();
@@ -123,6 +125,9 @@ void tst_mainwindow::scansKeepSupportedInstruments()
     QCOMPARE(splashShowed(), QStringLiteral("No devices were found              "));
     search(*window)->click();
     QCOMPARE(pages(*window), QStringList{QStringLiteral("N/A")});
+    // A library, but no instrument: the status line says which library looked.
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("status_lbl"))->text().section(QLatin1Char(' '), 1),
+             "No instruments were found through " + VisaLibrary::instance().fileName());
     QCOMPARE(sim->count(QLatin1Char('O'), QStringLiteral("USB0::0x3A7C::0x000E::SN1::INSTR")), 0);
     // The search button shows its whole text in a large desktop font.
     window->show();
@@ -171,6 +176,12 @@ void tst_mainwindow::noLibrary()
     QTest::ignoreMessage(QtWarningMsg, why);
     search(window)->click();
     QCOMPARE(pages(window), QStringList{QStringLiteral("N/A")});
+    QCOMPARE(tabs(window)->widget(0)->findChild<QLabel *>() ? QString() : qobject_cast<QLabel *>(tabs(window)->widget(0))->text(),
+             QStringLiteral("\nNo devices were found\n"));
+    // No library is another message than no instrument: it says what was tried.
+    const QString status = window.findChild<QLabel *>(QStringLiteral("status_lbl"))->text();
+    QVERIFY2(status.contains(QLatin1String("No VISA library could be used; tried: /nonexistent/libvisa.so")), qPrintable(status));
+    QCOMPARE(sim->logMessages().filter(QStringLiteral("No VISA library")).size(), 2);
 }
 
 void tst_mainwindow::rescansRebuildTheSamePages()
@@ -215,8 +226,37 @@ void tst_mainwindow::rescansRebuildTheSamePages()
     QTRY_COMPARE_WITH_TIMEOUT(pages(window), (QStringList{"SN:SNA polls", "SN:SNC"}), 3000);
     QCOMPARE(sim->logMessages(), QStringList{QStringLiteral("Connection Error: Code -1073807343")});
     auto *status = window.findChild<QLabel *>(QStringLiteral("status_lbl"));
-    QCOMPARE(status->text(), sim->log().split(QLatin1Char('\n')).value(1));
+    // The status line names the instrument and explains the code in the
+    // library's words; the log keeps the bare text.
+    const QString logged = sim->log().split(QLatin1Char('\n')).value(1);
+    QCOMPARE(status->toolTip(), logged.left(9) + QStringLiteral("SNB: ") + logged.mid(9)
+                                    + QStringLiteral(" (Insufficient location information or resource not present)"));
     QCOMPARE(status->textFormat(), Qt::PlainText); // instrument texts are not markup
+}
+
+void tst_mainwindow::statusLineFitsItsText()
+{
+    sim->configure(ThreeInstruments);
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *status = window.findChild<QLabel *>(QStringLiteral("status_lbl"));
+    auto *tab = qobject_cast<UsbStickTab *>(tabs(window)->widget(2));
+    // Emits a tab message; the whole status line it should give.
+    const auto emitted = [&](const QString &text) {
+        emit tab->logMsg(text);
+        return sim->log().split(QLatin1Char('\n'), Qt::SkipEmptyParts).last().left(9) + QStringLiteral("SNC: ") + text;
+    };
+    const QString shortLine = emitted(QStringLiteral("Bad FREQ:SET response"));
+    QCOMPARE(status->toolTip(), shortLine);
+    QCOMPARE(status->text(), shortLine);
+    const QString longer = QStringLiteral("Unrecognized FREQ:REF:EXT response ").repeated(20);
+    const QString longLine = emitted(longer);
+    QCOMPARE(sim->logMessages().last(), longer); // the log keeps the bare text
+    QCOMPARE(status->toolTip(), longLine);
+    QVERIFY(status->fontMetrics().horizontalAdvance(status->text()) <= status->contentsRect().width());
+    QVERIFY(status->text().endsWith(QChar(0x2026)));
+    QVERIFY(status->toolTip().startsWith(status->text().chopped(1)));
 }
 
 void tst_mainwindow::boxGoesWithItsTab_data()
@@ -259,9 +299,8 @@ void tst_mainwindow::boxGoesWithItsTab()
         tab->findChild<QPushButton *>(QStringLiteral("freq_button"))->click();
     } else {
         QWidget *sweep = openSweep(window, 0);
+        sweep->findChild<QComboBox *>(QStringLiteral("mode_cmb"))->setCurrentIndex(box == QLatin1String("browse") ? 2 : 0);
         sweep->findChild<QLineEdit *>(QStringLiteral("start_txt"))->setText(QStringLiteral("nan"));
-        if (box == QLatin1String("browse"))
-            sweep->findChild<QComboBox *>(QStringLiteral("mode_cmb"))->setCurrentIndex(2);
         sweep->findChild<QPushButton *>(box == QLatin1String("browse") ? "list_browse_btn" : "start_btn")->click();
     }
     const QPointer<QWidget> opened = QApplication::activeModalWidget();
@@ -327,7 +366,8 @@ void tst_mainwindow::messagesStayOneLine()
     QVERIFY2(lines.first().contains(QLatin1String("list a\\n12:00:00 Sweep stopped after 1 of 1 points.csv")),
              qPrintable(lines.first()));
     QVERIFY(lines.last().endsWith(QLatin1String(" \\x1b[2J\\r")));
-    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("status_lbl"))->text(), lines.last());
+    // Whole in the tooltip; the label shows what fits of it.
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("status_lbl"))->toolTip(), lines.last());
 }
 
 QTEST_MAIN(tst_mainwindow)

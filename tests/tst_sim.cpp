@@ -53,6 +53,7 @@ private slots:
     void script();
     void traceFormat();
     void handles();
+    void writeDropsAPartlyReadReply();
 
 private:
     ViStatus send(ViSession session, QByteArray line);
@@ -298,6 +299,21 @@ void SimTest::handles()
     QCOMPARE(send(fresh, "*IDN?"), VI_ERROR_INV_OBJECT);
     QCOMPARE(visa.FindNext(list, text), VI_ERROR_INV_OBJECT);
     QCOMPARE(visa.Close(rm), VI_ERROR_INV_OBJECT);
+}
+
+void SimTest::writeDropsAPartlyReadReply()
+{
+    sim.configure(bench({{"P1", ""}}));
+    ViSession session = VI_NULL;
+    QCOMPARE(visa.Open(rm, "USB0::0x3A7C::0x000F::P1::INSTR", VI_NULL, 0, &session), VI_SUCCESS);
+    QCOMPARE(send(session, "*IDN?"), VI_SUCCESS);
+    ViByte part[5];
+    ViUInt32 count = 0;
+    QCOMPARE(visa.Read(session, part, sizeof part, &count), VI_SUCCESS_MAX_CNT);
+    // The rest of the identification is gone: the next reply is the new query's.
+    QByteArray reply;
+    QCOMPARE(query(session, "FREQ:SET?", &reply), VI_SUCCESS);
+    QCOMPARE(reply, QByteArray("2217.5\n"));
 }
 
 QTEST_GUILESS_MAIN(SimTest)

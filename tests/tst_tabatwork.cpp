@@ -58,6 +58,7 @@ private slots:
     void inputs();
     void timersAndClosing();
     void failedOpenKeepsTheQueue();
+    void lockPictureFollows();
     void batchWaitsForPass();
 
 private:
@@ -395,6 +396,18 @@ void tst_tabatwork::failedOpenKeepsTheQueue()
     QCOMPARE(pass(), GhzQueries.mid(0, GhzQueries.indexOf("FREQ:LOCK?") + 1));
     sim.configure(config());
     QCOMPARE(pass(), GhzQueries + QStringList{"POWE:SET MIN"});
+}
+
+void tst_tabatwork::lockPictureFollows()
+{
+    open(Ghz);
+    const QImage locked = QPixmap(QStringLiteral(":/Icons/Lock-icon.png")).toImage();
+    const QImage unlocked = QPixmap(QStringLiteral(":/Icons/Lock-Unlock-icon.png")).toImage();
+    for (const bool lock : {true, false, false, true}) {
+        sim.configure(config(lock ? QString() : replies(QStringLiteral(R"("FREQ:LOCK?": "0")"))));
+        pass();
+        QCOMPARE(w<QLabel>("lock_lbl")->pixmap().toImage(), lock ? locked : unlocked);
+    }
 }
 
 // A command issued while a refresh pass holds the instrument goes out after

@@ -33,6 +33,7 @@ class tst_viewer : public QObject
 private slots:
     void cells_data();
     void cells();
+    void shownAfterHiddenDumps();
 };
 
 void tst_viewer::cells_data()
@@ -90,6 +91,31 @@ void tst_viewer::cells()
     for (const QTableWidgetItem *item : table->findItems(QStringLiteral("."), Qt::MatchRegularExpression))
         QVERIFY2(table->fontMetrics().horizontalAdvance(item->text()) < table->columnWidth(item->column()), qPrintable(item->text()));
     QVERIFY(viewer.width() > table->horizontalHeader()->length() + table->verticalHeader()->width());
+}
+
+void tst_viewer::shownAfterHiddenDumps()
+{
+    // Dumps arriving while the window is hidden: shown, it holds the latest
+    // one, every text whole and the whole table in view.
+    profile_viewer viewer;
+    auto *table = viewer.findChild<QTableWidget *>(QStringLiteral("state_tbl"));
+    const QString first = completeDump();
+    viewer.showStates(split(first));
+    viewer.showStates(split(QString(first).replace(QStringLiteral("MIN"), QStringLiteral("a far longer boot power text"))));
+    viewer.showStates(split(QString(first).replace(QStringLiteral("10,MIN"), QStringLiteral("100.000001,MAX"))));
+    QVERIFY(!viewer.isVisible());
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    QCOMPARE(table->item(2, 4)->text(), QStringLiteral("100.000001"));
+    QCOMPARE(table->item(5, 5)->text(), QStringLiteral("MAX"));
+    for (int column = 0; column < table->columnCount(); ++column) {
+        for (int row = 0; row < table->rowCount(); ++row)
+            QVERIFY(table->fontMetrics().horizontalAdvance(table->item(row, column)->text()) < table->columnWidth(column));
+    }
+    QVERIFY(viewer.width() > table->horizontalHeader()->length() + table->verticalHeader()->width());
+    // A longer text while shown widens its column at once.
+    viewer.showStates(split(QString(first).replace(QStringLiteral("MIN"), QStringLiteral("a far longer boot power text"))));
+    QVERIFY(table->fontMetrics().horizontalAdvance(table->item(0, 5)->text()) < table->columnWidth(5));
 }
 
 QTEST_MAIN(tst_viewer)

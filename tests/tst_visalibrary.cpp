@@ -13,6 +13,7 @@ private slots:
     void initTestCase();
     void loads_data();
     void loads();
+    void platformChoice();
     void boundedIo_data();
     void boundedIo();
 
@@ -37,6 +38,9 @@ void tst_visalibrary::loads_data()
 
     QTest::newRow("path") << qEnvironmentVariable("USBSYNTH_VISA_LIBRARY") << QString();
     QTest::newRow("sim beside the executable") << "sim" << QString();
+#ifdef Q_OS_LINUX
+    QTest::newRow("usbtmc beside the executable") << "usbtmc" << QString();
+#endif
     QTest::newRow("missing path") << "/nonexistent/libvisa.so" << "/nonexistent/libvisa.so";
     QTest::newRow("missing name") << "novisa-here" << "novisa-here";
     QTest::newRow("lacking functions") << QCoreApplication::applicationDirPath() + "/libusbsynth-test-partialvisa.so"
@@ -70,6 +74,25 @@ void tst_visalibrary::loads()
     QVERIFY(library.write(1, "*IDN?\n") < 0);
     QVERIFY(library.read(1, &reply) < 0 && reply.isEmpty());
     QVERIFY(library.close(1) < 0);
+}
+
+void tst_visalibrary::platformChoice()
+{
+    const QStringList candidates = VisaLibrary::candidates(QString());
+#ifdef Q_OS_LINUX
+    // A vendor's VISA first; ours over the usbtmc driver after all of them.
+    QCOMPARE(candidates.first(), QStringLiteral("libvisa.so"));
+    QCOMPARE(candidates.last(), QStringLiteral(USBSYNTH_TEST_LIBDIR "/usbsynth-usbtmc"));
+    QCOMPARE(candidates.filter(QStringLiteral("usbsynth-")),
+             (QStringList{QCoreApplication::applicationDirPath() + "/usbsynth-usbtmc", candidates.last()}));
+    if (QLibrary(QStringLiteral("libvisa.so")).load())
+        QSKIP("a vendor's VISA is installed here");
+    VisaLibrary library{QString()};
+    QVERIFY2(library.isLoaded(), qPrintable(library.failureReport()));
+    QCOMPARE(library.fileName(), QCoreApplication::applicationDirPath() + "/libusbsynth-usbtmc.so");
+#else
+    QVERIFY(candidates.filter(QStringLiteral("usbsynth-")).isEmpty());
+#endif
 }
 
 void tst_visalibrary::boundedIo_data()

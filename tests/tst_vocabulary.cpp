@@ -1,6 +1,7 @@
 // The command lines the panel builds and the readers for instrument replies.
 #include "link/commandset.h"
 #include "link/replyparser.h"
+#include "link/statustext.h"
 
 #include <QLocale>
 #include <QtTest>
@@ -29,6 +30,8 @@ private slots:
     void readPower();
     void splitStates_data();
     void splitStates();
+    void statusCodes_data();
+    void statusCodes();
 };
 
 void tst_vocabulary::commands_data()
@@ -156,6 +159,46 @@ void tst_vocabulary::splitStates()
     const QList<QStringList> split = reply::splitStates(text);
     QCOMPARE(split.size(), states);
     QCOMPARE(split.last(), lastState);
+}
+
+void tst_vocabulary::statusCodes_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("library"); // "status=text;..." as the library describes codes
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("resource not found, own words")
+        << "Connection Error: Code -1073807343" << "" << "Connection Error: Code -1073807343 (resource not found)";
+    QTest::newRow("the library's words win, without the full stop")
+        << "Connection Error: Code -1073807343" << "-1073807343=Resource not present."
+        << "Connection Error: Code -1073807343 (Resource not present)";
+    QTest::newRow("library silent on this code")
+        << "Read Error: Code -1073807339" << "-1073807343=x" << "Read Error: Code -1073807339 (timeout)";
+    QTest::newRow("first code of the table") << "Code -1073807360" << "" << "Code -1073807360 (system error)";
+    QTest::newRow("last code of the table") << "Code -1073807194" << "" << "Code -1073807194 (connection lost)";
+    QTest::newRow("busy") << "Connection Error: Code -1073807246" << ""
+                          << "Connection Error: Code -1073807246 (resource busy)";
+    QTest::newRow("I/O") << "Code -1073807298" << "" << "Code -1073807298 (I/O error)";
+    QTest::newRow("completion code") << "Read Error: Code 1073676294" << ""
+                                     << "Read Error: Code 1073676294 (read buffer filled)";
+    QTest::newRow("unknown code kept bare") << "Read Error: Code -5" << "" << "Read Error: Code -5";
+    QTest::newRow("beyond 32 bits kept bare") << "Code -99999999999" << "" << "Code -99999999999";
+    QTest::newRow("no code") << "Frequency Range Error" << "" << "Frequency Range Error";
+    QTest::newRow("not a word of its own") << "Postcode -1073807339" << "" << "Postcode -1073807339";
+    QTest::newRow("two codes, text between and after")
+        << "Code -1073807339, then Code -1073807298 again" << ""
+        << "Code -1073807339 (timeout), then Code -1073807298 (I/O error) again";
+}
+
+void tst_vocabulary::statusCodes()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, library);
+    QFETCH(QString, expected);
+    QHash<visa::Status, QString> words;
+    for (const QString &entry : library.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        words.insert(entry.section(QLatin1Char('='), 0, 0).toInt(), entry.section(QLatin1Char('='), 1));
+    QCOMPARE(statustext::explained(message, [&](visa::Status status) { return words.value(status); }), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_vocabulary)

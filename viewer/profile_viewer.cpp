@@ -57,26 +57,51 @@ profile_viewer::~profile_viewer()
 
 void profile_viewer::showStates(QList<QStringList> states)
 {
+    // The refresh hands over the same dump every second; only a change is
+    // worth the table's time.
+    if (states == shownStates)
+        return;
+    shownStates = states;
     QTableWidget *table = ui->state_tbl;
     // Every dump stands on its own: nothing of an earlier one stays.
-    table->clearContents();
-    for (int row = 0; row < states.size() && row < table->rowCount(); ++row) {
-        const QStringList &fields = states.at(row);
-        for (int column = 0; column < fields.size() && column < table->columnCount(); ++column) {
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QStringList fields = row < states.size() ? states.at(row) : QStringList();
+        for (int column = 0; column < table->columnCount(); ++column) {
+            if (column >= fields.size()) {
+                delete table->takeItem(row, column);
+                continue;
+            }
             QString text = fields.at(column);
             text.remove(QLatin1Char('\n'));
-            auto *cell = new QTableWidgetItem(shownText(column, text));
-            cell->setTextAlignment(Qt::AlignCenter);
-            table->setItem(row, column, cell);
+            text = shownText(column, text);
+            if (QTableWidgetItem *cell = table->item(row, column)) {
+                cell->setText(text);
+            } else {
+                cell = new QTableWidgetItem(text);
+                cell->setTextAlignment(Qt::AlignCenter);
+                table->setItem(row, column, cell);
+            }
         }
     }
-    fitToColumns();
+    // Fitting measures every cell; a hidden window is fitted when shown.
+    if (isVisible())
+        fitToColumns();
+    else
+        fitPending = true;
+}
+
+void profile_viewer::showEvent(QShowEvent *event)
+{
+    if (fitPending)
+        fitToColumns();
+    QWidget::showEvent(event);
 }
 
 void profile_viewer::fitToColumns()
 {
     // The scroll bars are off, so the window grows with the columns and the
     // whole table stays in view; the operator cannot resize it.
+    fitPending = false;
     ui->state_tbl->resizeColumnsToContents();
     setFixedSize(ui->state_tbl->horizontalHeader()->length() + 45,
                  ui->state_tbl->verticalHeader()->length() + 20);

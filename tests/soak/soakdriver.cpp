@@ -15,6 +15,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -37,6 +38,16 @@ const char *const Queries[] = {"FREQ:REF:EXT?", "POWE:RF?", "FREQ:REF:FREQ?", "F
 // A firmware-4 GHz model, a firmware-3 MHz model, another firmware-4 GHz model.
 const char *const Kinds[][3] = {{"0x0010", "VX27H774-10", "V4.1.0"}, {"0x0014", "774-6000", "V3.2.0"},
                                 {"0x0015", "VXHN774-12", "V4.0.3"}};
+// The driver's presets, one for each kind of model and one for none.
+struct Preset
+{
+    const char *name;
+    double frequencyMHz, powerDbm;
+    bool external;
+    int referenceMHz, divider;
+};
+constexpr Preset Presets[] = {{"soak MHz", 2400.5, -5, true, 100, 127}, {"soak GHz", 7250.001, 3.5, false, 10, 1},
+                              {"soak none", 30000, 0, true, 10, 2}};
 constexpr int BaseInstruments = 3;
 constexpr int MaxPresent = 5;
 constexpr qint64 MemoryLimitKb = 2048;
@@ -98,6 +109,7 @@ public:
         rng.seed(qEnvironmentVariable("USBSYNTH_SOAK_SEED", QString::number(std::random_device()())).toULongLong());
         for (int i = 0; i < BaseInstruments; ++i)
             bench << Instrument(QStringLiteral("SK%1").arg(i + 1), i, uniform(100, 300));
+        writePresets();
         writeBench(); // the first scan, inside the window's constructor, finds a clean bench
         connect(&boxCloser, &QTimer::timeout, this, [] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
@@ -180,6 +192,22 @@ private:
     bool chance(double p) { return std::bernoulli_distribution(p)(rng); }
     QString pick(const QStringList &list) { return list.at(uniform(0, int(list.size()) - 1)); }
 
+    // The presets file, in a data folder of the run's own.
+    void writePresets()
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(sim.path(QStringLiteral("data"))));
+        QJsonArray list;
+        for (const Preset &preset : Presets)
+            list.append(QJsonObject{{"name", preset.name}, {"frequencyMHz", preset.frequencyMHz}, {"powerDbm", preset.powerDbm},
+                                    {"reference", preset.external ? "external" : "internal"}, {"referenceMHz", preset.referenceMHz},
+                                    {"divider", preset.divider}, {"pllMode", "integer"}});
+        QDir().mkpath(sim.path(QStringLiteral("data/usbsynth")));
+        QFile file(sim.path(QStringLiteral("data/usbsynth/presets.json")));
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("soak: cannot write the presets");
+        file.write(QJsonDocument(QJsonObject{{"format", "usbsynth-presets"}, {"version", 1}, {"presets", list}}).toJson());
+    }
+
     void writeBench()
     {
         QJsonArray resources;
@@ -255,9 +283,11 @@ private:
             busy = true;
             const QString serial = tabs->tabText(tabs->currentIndex()).mid(3);
             const auto instrument = std::find_if(bench.cbegin(), bench.cend(), [&](const Instrument &i) { return i.serial == serial; });
-            const QString line = operate(tab);
-            if (counted(line) && instrument->reachable())
-                ++issued[instrument->descriptor() + ' ' + line];
+            const QStringList lines = choosePresets() ? operatePresets(tab) : QStringList{operate(tab)};
+            for (const QString &line : lines) {
+                if (counted(line) && instrument->reachable())
+                    ++issued[instrument->descriptor() + ' ' + line];
+            }
             busy = false;
         }
         // The operator switches tabs or scans again now and then, and sometimes
@@ -432,6 +462,55 @@ private:
         window->setProperty("soakPoints", points);
         window->setProperty("soakDescriptor", instrument->descriptor());
         child<QAbstractButton>(window, "start_btn").click();
+    }
+
+    bool choosePresets() { return chance(0.06); }
+
+    // The presets window: saves the instrument's settings under a name of
+    // its own, or applies one of the driver's presets (written at the start)
+    // and returns the lines that must go out.
+    QStringList operatePresets(QWidget *tab)
+    {
+        child<QAbstractButton>(tab, "presets_btn").click();
+        QWidget *presets = nullptr;
+        const QString title = QStringLiteral("SN:") + child<QLabel>(tab, "TitleID").text().section(':', -1);
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top->inherits("PresetWindow") && top->windowTitle().endsWith(title))
+                presets = top;
+        }
+        if (!presets)
+            qFatal("soak: no presets window");
+        if (chance(0.3)) {
+            child<QLineEdit>(presets, "name_txt").setText(pick({"kept 1", "kept 2"}));
+            child<QAbstractButton>(presets, "save_btn").click(); // sends nothing
+            presets->close();
+            return {};
+        }
+        const int which = uniform(0, int(std::size(Presets)) - 1);
+        const Preset &preset = Presets[which];
+        auto *list = presets->findChild<QListWidget *>(QStringLiteral("preset_list"));
+        const QList<QListWidgetItem *> items = list->findItems(QString::fromLatin1(preset.name), Qt::MatchExactly);
+        if (items.isEmpty())
+            qFatal("soak: preset %s not listed", preset.name);
+        list->setCurrentItem(items.first());
+        const bool rfOn = chance(0.5);
+        child<QAbstractButton>(presets, "rf_on_chk").setChecked(rfOn);
+        auto &apply = child<QAbstractButton>(presets, "apply_btn");
+        const bool allowed = apply.isEnabled();
+        apply.click();
+        if (chance(0.5))
+            presets->close();
+        const auto range = QRegularExpression(QStringLiteral("\\((\\d+)-(\\d+) (\\w+)\\)")).match(child<QGroupBox>(tab, "freq_gbx").title());
+        const double frequency = range.captured(3) == QLatin1String("MHz") ? preset.frequencyMHz : preset.frequencyMHz / 1000;
+        if (!allowed || frequency < range.captured(1).toDouble() || frequency > range.captured(2).toDouble())
+            return {};
+        QStringList lines{QStringLiteral("POWE:RF 0")};
+        if (preset.external)
+            lines << QStringLiteral("FREQ:REF:FREQ %1").arg(preset.referenceMHz);
+        lines << "FREQ:SET " + QString::number(frequency, 'g', 10) << "POWE:SET " + QString::number(preset.powerDbm, 'g', 6);
+        if (rfOn)
+            lines << QStringLiteral("POWE:RF 1");
+        return lines;
     }
 
     // Memory is compared in one and the same state: the base bench, freshly

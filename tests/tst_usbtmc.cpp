@@ -1,0 +1,345 @@
+// Our usbtmc VISA library under the real panel, against a fake of the
+// kernel's usbtmc driver (umockdev): the same instrument model as the
+// simulator stands behind each node, and the fake traces every message and
+// reply the way the simulator does. Runs with umockdev's preload library.
+#include "app/mainwindow.h"
+#include "link/visa.h"
+#include "link/visalibrary.h"
+#include "simfixture.h"
+#include "support/fakeusbtmc.h"
+#include "tab/sweepwindow.h"
+#include "tab/usbsticktab.h"
+
+#include <QtWidgets>
+
+#include <grp.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+// The refresh pass of a MHz stick with firmware 4 (no temperature sensor).
+const QStringList Queries{"FREQ:REF:EXT?", "POWE:RF?",  "FREQ:REF:FREQ?", "FREQ:PLLM?",     "FREQ:REF:DIV?",
+                          "FREQ:LOCK?",    "POWE:SET?", "FREQ:SET?",      "FREQ:RETACT?",   "SYST:READSTATE?"};
+
+FakeUsbtmc::Stick stick(unsigned product, const char *serial, const char *model)
+{
+    FakeUsbtmc::Stick s;
+    s.productId = product;
+    s.serial = serial;
+    s.idn = std::string("Quorvex Electronics,") + model + "," + serial + ",V4.1.0";
+    return s;
+}
+
+QTabWidget *tabs(MainWindow &window) { return window.findChild<QTabWidget *>(QStringLiteral("tabWidget")); }
+
+QStringList pages(MainWindow &window)
+{
+    QStringList labels;
+    for (int i = 0; i < tabs(window)->count(); ++i) {
+        auto *timer = tabs(window)->widget(i)->findChild<QTimer *>(QStringLiteral("refreshTimer"));
+        labels << tabs(window)->tabText(i) + (timer && timer->isActive() ? QStringLiteral(" polls") : QString());
+    }
+    return labels;
+}
+
+// Files and sockets the process holds; threads' event and pipe descriptors
+// (Qt's and GLib's own) are left out.
+int openDescriptors()
+{
+    int count = 0;
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System)) {
+        const QString target = fd.symLinkTarget();
+        count += !target.isEmpty() && !target.contains(QLatin1String("anon_inode:")) && !target.contains(QLatin1String("pipe:"));
+    }
+    return count;
+}
+
+} // namespace
+
+class tst_usbtmc : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void scanFindsTheTmcSticks();
+    void controls_data();
+    void controls();
+    void silentStick();
+    void zeroLengthRead();
+    void unplugWhilePolling();
+    void unplugInASession();
+    void unplugDuringASweep();
+    void permissionDenied();
+    void pyvisa();
+
+private:
+    // A tab of its own on the first stick, as the main window would make it.
+    void openTab()
+    {
+        QVERIFY(visa::openDefaultRM(&rm) >= 0);
+        tab = std::make_unique<UsbStickTab>(rm, QString::fromStdString(a), "V4.1.0", "774-4400", "UA1", "0x000F");
+        connect(tab.get(), &UsbStickTab::logMsg, this, [this](const QString &text) { logged << text; });
+        tab->show();
+    }
+    QStringList pass()
+    {
+        sim->clearTrace();
+        QMetaObject::invokeMethod(tab.get(), "refreshInterface");
+        return sim->writes(QString::fromStdString(a));
+    }
+    template<typename T = QWidget> T *w(const char *name) const { return tab->findChild<T *>(name); }
+
+    std::unique_ptr<SimFixture> sim;
+    std::unique_ptr<FakeUsbtmc> fake;
+    std::string a, b, sensor;
+    int descriptorsBefore = 0;
+    visa::Session rm = visa::NullSession;
+    std::unique_ptr<UsbStickTab> tab;
+    QStringList logged;
+};
+
+void tst_usbtmc::initTestCase()
+{
+    // Root opens every node whatever its mode: the test registered for
+    // permissions runs as nobody.
+    if (qEnvironmentVariableIsSet("USBSYNTH_TEST_AS_NOBODY") && ::geteuid() == 0) {
+        QVERIFY(::setgroups(0, nullptr) == 0);
+        QVERIFY(::setresgid(65534, 65534, 65534) == 0);
+        QVERIFY(::setresuid(65534, 65534, 65534) == 0);
+        // Keeps /proc/self readable for the count of open files.
+        QVERIFY(::prctl(PR_SET_DUMPABLE, 1) == 0);
+    }
+}
+
+void tst_usbtmc::init()
+{
+    QVERIFY2(qEnvironmentVariable("LD_PRELOAD").contains(QLatin1String("umockdev")), "needs umockdev's preload library");
+    sim = std::make_unique<SimFixture>();
+    fake = std::make_unique<FakeUsbtmc>();
+    a = fake->add(0, stick(0x000F, "UA1", "774-4400"));
+    b = fake->add(1, stick(0x0011, "UB2", "VX27H774-20"));
+    sensor = fake->add(2, stick(0x0030, "US3", "PM-30 Power Sensor"));
+    // A usbmisc node of another interface class, with an answer that would
+    // pass as a synthesizer's.
+    FakeUsbtmc::Stick other = stick(0x0010, "UH4", "774-4400");
+    other.interfaceClass = 0x03;
+    fake->add(3, other);
+    logged.clear();
+    descriptorsBefore = openDescriptors();
+}
+
+void tst_usbtmc::cleanup()
+{
+    tab.reset();
+    if (rm != visa::NullSession)
+        visa::close(rm);
+    rm = visa::NullSession;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // Every file the library opened is closed again (the fake's thread may
+    // hold its trace file open for a moment).
+    if (descriptorsBefore >= 0)
+        QTRY_COMPARE(openDescriptors(), descriptorsBefore);
+    fake.reset();
+    sim.reset();
+}
+
+void tst_usbtmc::scanFindsTheTmcSticks()
+{
+    {
+        MainWindow window;
+        QCOMPARE(pages(window), (QStringList{"SN:UA1 polls", "SN:UB2"}));
+        // The unsupported instrument is listed but never opened; the other
+        // interface class is not even listed.
+        QVERIFY(sim->trace().filter(QStringLiteral("0x0030")).isEmpty());
+        QVERIFY(sim->trace().filter(QStringLiteral("UH4")).isEmpty());
+        QCOMPARE(sim->writes(QString::fromStdString(b)), QStringList{"*IDN?"});
+        // A full refresh pass, answered by the model: the display follows.
+        QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(a)).size() > Queries.size(), 3000);
+        QCOMPARE(sim->writes(QString::fromStdString(a)).mid(0, Queries.size() + 1), QStringList{"*IDN?"} + Queries);
+        auto *first = tabs(window)->widget(0);
+        QTRY_COMPARE(first->findChild<QLineEdit *>(QStringLiteral("freq_text"))->text(), QStringLiteral("2217.500"));
+        QVERIFY(sim->trace().contains(QStringLiteral("R ") + QString::fromStdString(a) + QStringLiteral(" 2217.5")));
+        // The library's own timeout went to the driver, once per file.
+        QVERIFY(!fake->timeouts(0).empty());
+        QCOMPARE(fake->timeouts(0).front(), 2000u);
+    }
+}
+
+void tst_usbtmc::controls_data()
+{
+    QTest::addColumn<QString>("before"); // a button clicked before
+    QTest::addColumn<QString>("step");   // "name" clicks, "name=N" picks item N, "name:text" types and Returns
+    QTest::addColumn<QString>("line");
+    QTest::newRow("min power") << "" << "set_min_powe_btn" << "POWE:SET MIN";
+    QTest::newRow("max power") << "" << "set_max_powe_btn" << "POWE:SET MAX";
+    QTest::newRow("RF") << "" << "power_btn" << "POWE:RF 0";
+    QTest::newRow("internal reference") << "ref_ext_radio" << "ref_int_radio" << "FREQ:REF:EXT 0";
+    QTest::newRow("external reference") << "" << "ref_ext_radio" << "FREQ:REF:EXT 1";
+    QTest::newRow("divider") << "" << "ref_div_cmb=7" << "FREQ:REF:DIV 8";
+    QTest::newRow("integer PLL") << "" << "pllm_int_rad" << "FREQ:PLLM 1";
+    QTest::newRow("fractional PLL") << "pllm_int_rad" << "pllm_frac_rad" << "FREQ:PLLM 0";
+    QTest::newRow("save state") << "" << "save_state_btn" << "SYST:SAVESTATE 1";
+    QTest::newRow("load state") << "" << "load_state_btn" << "SYST:LOADSTATE 1";
+    QTest::newRow("boot state") << "" << "set_default_btn" << "SYST:BOOTSTATE 1";
+    QTest::newRow("frequency") << "" << "freq_text:1234.56789" << "FREQ:SET 1234.56789";
+    QTest::newRow("power") << "" << "Powe_Val:-12.5" << "POWE:SET -12.5";
+    QTest::newRow("reference frequency") << "ref_ext_radio" << "reference_freq_txt:100" << "FREQ:REF:FREQ 100";
+}
+
+void tst_usbtmc::controls()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, step);
+    QFETCH(QString, line);
+    openTab();
+    QCOMPARE(pass(), Queries);
+    w<QComboBox>("state_cmb")->setCurrentIndex(1);
+    if (!before.isEmpty())
+        w<QAbstractButton>(qPrintable(before))->click();
+    sim->clearTrace();
+    const QString name = step.section(QRegularExpression(QStringLiteral("[=:]")), 0, 0);
+    if (step.contains(QLatin1Char(':'))) {
+        auto *edit = w<QLineEdit>(qPrintable(name));
+        edit->setText(step.section(QLatin1Char(':'), 1));
+        QTest::keyClick(edit, Qt::Key_Return);
+    } else if (step.contains(QLatin1Char('='))) {
+        w<QComboBox>(qPrintable(name))->setCurrentIndex(step.section(QLatin1Char('='), 1).toInt());
+    } else {
+        w<QAbstractButton>(qPrintable(name))->click();
+    }
+    QCOMPARE(sim->writes(QString::fromStdString(a)), QStringList{line});
+    QCOMPARE(logged, QStringList());
+}
+
+void tst_usbtmc::silentStick()
+{
+    openTab();
+    fake->setSilent(0, true);
+    QCOMPARE(pass(), Queries.mid(0, 1));
+    QCOMPARE(logged, QStringList{"Read Error: Code -1073807339"});
+    // The library cleared the device after the timeout.
+    QCOMPARE(fake->clears(0), 1);
+    fake->setSilent(0, false);
+    QCOMPARE(pass(), Queries);
+    QCOMPARE(logged.size(), 1);
+    QCOMPARE(w<QLineEdit>("freq_text")->text(), QStringLiteral("2217.500"));
+}
+
+void tst_usbtmc::zeroLengthRead()
+{
+    openTab();
+    fake->failNextRead(0);
+    QCOMPARE(pass(), Queries.mid(0, 1));
+    QCOMPARE(logged, QStringList{"Read Error: Code -1073807298"});
+    QCOMPARE(pass(), Queries);
+}
+
+void tst_usbtmc::unplugWhilePolling()
+{
+    MainWindow window;
+    QCOMPARE(pages(window), (QStringList{"SN:UA1 polls", "SN:UB2"}));
+    QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(a)).contains("SYST:READSTATE?"), 3000);
+    fake->unplug(0);
+    QTRY_COMPARE_WITH_TIMEOUT(pages(window), QStringList{"SN:UB2 polls"}, 5000);
+    // The remaining stick goes on answering.
+    sim->clearTrace();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(b)).contains("SYST:TEMP?"), 3000);
+}
+
+void tst_usbtmc::unplugDuringASweep()
+{
+    MainWindow window;
+    QCOMPARE(pages(window), (QStringList{"SN:UA1 polls", "SN:UB2"}));
+    tabs(window)->widget(0)->findChild<QPushButton *>(QStringLiteral("sweep_btn"))->click();
+    QPointer<SweepWindow> sweep;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *shown = qobject_cast<SweepWindow *>(top); shown && shown->isVisible())
+            sweep = shown;
+    QVERIFY(sweep);
+    sweep->findChild<QLineEdit *>(QStringLiteral("start_txt"))->setText(QStringLiteral("100"));
+    sweep->findChild<QLineEdit *>(QStringLiteral("stop_txt"))->setText(QStringLiteral("4000"));
+    sweep->findChild<QLineEdit *>(QStringLiteral("step_txt"))->setText(QStringLiteral("10"));
+    sim->clearTrace();
+    sweep->findChild<QPushButton *>(QStringLiteral("start_btn"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(a)).contains(QStringLiteral("FREQ:SET 150")), 3000);
+    fake->unplug(0);
+    // The sweep ends, the tabs are rebuilt without the stick, and the other
+    // one polls on.
+    QTRY_COMPARE_WITH_TIMEOUT(pages(window), QStringList{"SN:UB2 polls"}, 5000);
+    QVERIFY(!sweep);
+    const qsizetype sent = sim->writes(QString::fromStdString(a)).size();
+    sim->clearTrace();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->writes(QString::fromStdString(b)).contains("SYST:TEMP?"), 3000);
+    QVERIFY(sent < 391);
+    QVERIFY(sim->writes(QString::fromStdString(a)).isEmpty());
+}
+
+void tst_usbtmc::unplugInASession()
+{
+    // An open session learns of the unplug on its next transfer, and keeps
+    // saying so; closing it still works.
+    QVERIFY(visa::openDefaultRM(&rm) >= 0);
+    visa::Session session = visa::NullSession;
+    QCOMPARE(visa::open(rm, QString::fromStdString(a), &session), 0);
+    QCOMPARE(visa::writeLine(session, QStringLiteral("FREQ:SET?")), 0);
+    fake->unplug(0);
+    QString reply = QStringLiteral("stale");
+    const visa::Status lost = visa::Status(0xBFFF00A6);
+    QCOMPARE(visa::readReply(session, &reply), lost);
+    QCOMPARE(reply, QString());
+    QCOMPARE(visa::writeLine(session, QStringLiteral("FREQ:SET?")), lost);
+    QCOMPARE(visa::close(session), 0);
+    QVERIFY(!visa::findResources(rm, QStringLiteral("USB?*")).contains(QString::fromStdString(a)));
+}
+
+void tst_usbtmc::permissionDenied()
+{
+    if (::geteuid() == 0)
+        QSKIP("runs in the test registered as another user");
+    fake->denyAccess(0);
+    const QString node = QStringLiteral("/dev/usbtmc%1").arg(fake->nodeNumber(0));
+    MainWindow window;
+    QCOMPARE(pages(window), QStringList{"SN:UB2 polls"});
+    // The run log and the status line name the node and the rule.
+    const QString message = "Permission denied on " + node
+                            + ": install the udev rule 70-usbsynth-usbtmc.rules (the usbsynth package does), "
+                              "then unplug and replug the instrument";
+    QCOMPARE(sim->logMessages(), QStringList{message});
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("status_lbl"))->text().section(QLatin1Char(' '), 1), message);
+    // The library says the same to any VISA client that asks.
+    visa::Session session = visa::NullSession;
+    QVERIFY(visa::openDefaultRM(&rm) >= 0);
+    QCOMPARE(visa::open(rm, QString::fromStdString(a), &session), visa::Status(0xBFFF0072));
+    // umockdev's preload library keeps a socket pair for every refused open
+    // (the library got no descriptor to close), so files are not counted here.
+    descriptorsBefore = -1;
+}
+
+void tst_usbtmc::pyvisa()
+{
+#ifdef USBSYNTH_SANITIZE
+    QSKIP("an instrumented library in an uninstrumented interpreter");
+#endif
+    if (QProcess::execute(QStringLiteral("/usr/bin/python3"), {"-c", "import pyvisa"}) != 0)
+        QSKIP("PyVISA is not installed");
+    // The child inherits the testbed and the preload library; the fake
+    // answers from its own thread while this one waits.
+    QProcess python;
+    python.setProcessChannelMode(QProcess::MergedChannels);
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {qEnvironmentVariable("USBSYNTH_TEST_SOURCE_DIR") + "/sim/pyvisa_usbtmc.py",
+                  VisaLibrary::instance().fileName(), QString::fromStdString(a), QString::fromStdString(b),
+                  QString::fromStdString(sensor), QStringLiteral("USB0::0x3A7C::0x0010::UH4::INSTR"),
+                  QStringLiteral("Quorvex Electronics,774-4400,UA1,V4.1.0")});
+    QVERIFY(python.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(python.readAll());
+    QVERIFY2(python.exitCode() == 0 && output.endsWith(QLatin1String("ok\n")), qPrintable(output));
+    QCOMPARE(fake->clears(0), 1);
+}
+
+QTEST_MAIN(tst_usbtmc)
+#include "tst_usbtmc.moc"
