@@ -26,7 +26,7 @@ const QList<Syntax> &syntaxes()
          {QStringLiteral("freq"), QStringLiteral("power"), QStringLiteral("list"), QStringLiteral("points"),
           QStringLiteral("dwell")},
          {QStringLiteral("log"), QStringLiteral("down"), QStringLiteral("up-down"), QStringLiteral("repeat")}},
-        {"preset", 1, 3, {}, {}},
+        {"preset", 1, 3, {QStringLiteral("rf")}, {}},
     };
     return all;
 }
@@ -150,9 +150,13 @@ QString CommandLine::usage(const QString &command)
     if (command == QLatin1String("preset"))
         return QStringLiteral(
             "Usage: usbsynth-ctl preset list\n"
-            "       usbsynth-ctl preset apply SERIAL NAME|FILE\n"
-            "Lists the panel's presets, or applies one (by name, or the first preset of\n"
-            "a preset file) with the lines the panel's presets window sends.\n");
+            "       usbsynth-ctl preset apply SERIAL|all NAME|FILE [--rf on|off]\n"
+            "Lists the panel's presets (name and settings, tab-separated), or applies\n"
+            "one with the lines the panel's presets window sends: RF off, reference,\n"
+            "reference frequency (external only), divider, PLL mode, frequency, power,\n"
+            "and RF on with --rf on. NAME is one of the panel's presets; an operand\n"
+            "with a '/' or ending in .json is a preset file, whose first preset is\n"
+            "applied. The preset must fit the instrument's range, or nothing is sent.\n");
     return QStringLiteral(
         "Usage: usbsynth-ctl COMMAND [OPTIONS]\n"
         "Controls the panel's instruments from a shell, without a window.\n"

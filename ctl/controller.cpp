@@ -3,6 +3,7 @@
 #include "ctl/commandline.h"
 #include "ctl/stopsignals.h"
 #include "link/commandset.h"
+#include "link/presets.h"
 #include "link/replyparser.h"
 #include "link/statereading.h"
 #include "link/sweeppoints.h"
@@ -489,6 +490,65 @@ int Controller::sweep(const CommandLine &line)
 
 int Controller::preset(const CommandLine &line)
 {
-    return usageError(QStringLiteral("preset"), QStringLiteral("presets are not available in this build: %1")
-                                                    .arg(line.operands().join(QLatin1Char(' '))));
+    const QStringList operands = line.operands();
+    const QString action = operands.value(0);
+    if (action == QLatin1String("list")) {
+        if (operands.size() != 1 || line.has(QStringLiteral("rf")))
+            return usageError(QStringLiteral("preset"), QStringLiteral("preset list takes nothing more"));
+        const QString path = presets::defaultFilePath();
+        const presets::Contents contents = presets::readFile(path);
+        if (!contents.error.isEmpty())
+            return refuse(QStringLiteral("%1 cannot be read: %2").arg(path, contents.error));
+        for (const presets::Preset &preset : contents.presets)
+            out << preset.name << '\t' << presets::summary(preset) << '\n';
+        return Done;
+    }
+    if (action != QLatin1String("apply") || operands.size() != 3)
+        return usageError(QStringLiteral("preset"), QStringLiteral("preset list, or preset apply SERIAL NAME|FILE"));
+
+    std::optional<bool> rfOn = false;
+    if (line.has(QStringLiteral("rf"))) {
+        const QString typed = line.value(QStringLiteral("rf")).toLower();
+        rfOn = typed == QLatin1String("on") ? std::optional<bool>(true)
+               : typed == QLatin1String("off") ? std::optional<bool>(false)
+                                               : std::nullopt;
+        if (!rfOn)
+            return refuse(QStringLiteral("--rf %1: not on or off").arg(line.value(QStringLiteral("rf"))));
+    }
+    // A path names a file of presets, whose first one is applied; anything
+    // else is the name of one of the panel's presets.
+    const QString which = operands.at(2);
+    const bool file = which.contains(QLatin1Char('/')) || which.endsWith(QLatin1String(".json"));
+    const QString path = file ? which : presets::defaultFilePath();
+    const presets::Contents contents = presets::readFile(path);
+    if (!contents.error.isEmpty())
+        return refuse(QStringLiteral("%1 cannot be read: %2").arg(path, contents.error));
+    std::optional<presets::Preset> chosen;
+    for (const presets::Preset &preset : contents.presets) {
+        if (file || preset.name == which) {
+            chosen = preset;
+            break;
+        }
+    }
+    if (!chosen)
+        return refuse(file ? QStringLiteral("%1 holds no preset").arg(path)
+                           : QStringLiteral("no preset named \"%1\" in %2").arg(which, path));
+
+    Instruments instruments;
+    const QList<Instruments::Instrument> found = targets(instruments, operands.at(1));
+    if (found.isEmpty())
+        return Unreachable;
+    QList<QStringList> batches;
+    for (const Instruments::Instrument &instrument : found) {
+        const presets::Plan plan = presets::applyLines(*chosen, instrument.range, *rfOn);
+        if (!plan.refusal.isEmpty())
+            return refuse(QStringLiteral("preset \"%1\" for %2: %3").arg(chosen->name, instrument.serial, plan.refusal));
+        batches << plan.lines;
+    }
+    int status = Done;
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        if (!sendBatch(instruments.resourceManager(), found.at(i), batches.at(i)))
+            status = Unreachable;
+    }
+    return status;
 }

@@ -1,6 +1,7 @@
 #include "ctl/instruments.h"
 
 #include "link/discovery.h"
+#include "link/nodeaccess.h"
 #include "link/visa.h"
 
 Instruments::Instruments()
@@ -53,5 +54,7 @@ QString Instruments::diagnosis() const
         lines << QStringLiteral("USB resources found: ") + seen.join(QStringLiteral(", "));
     if (!rejected.isEmpty())
         lines << QStringLiteral("Not identified as a supported model: ") + rejected.join(QStringLiteral(", "));
+    for (const QString &node : nodeaccess::deniedUsbtmcNodes())
+        lines << nodeaccess::deniedMessage(node);
     return lines.join(QLatin1Char('\n'));
 }

@@ -1,6 +1,7 @@
 // usbsynth-ctl, the real program run against the simulated instruments:
 // the exact lines on the wire, refusals that send nothing, readings and
 // their absence, sweeps, signals and exit statuses.
+#include "link/presets.h"
 #include "simfixture.h"
 
 #include <QProcess>
@@ -423,6 +424,46 @@ private slots:
         QVERIFY2(result.err.contains(QStringLiteral("Sweep stopped after %1 points").arg(points)), qPrintable(result.err));
         QVERIFY2(result.err.contains(QStringLiteral("Stopped at pass ")), qPrintable(result.err));
         QCOMPARE(sim.count('O', Mhz), sim.count('C', Mhz));
+    }
+
+    void preset_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("descriptor");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList lab{"POWE:RF 0", "FREQ:REF:EXT 0", "FREQ:REF:DIV 1", "FREQ:PLLM 0", "FREQ:SET 2400",
+                              "POWE:SET -5"};
+        QTest::newRow("by name") << QStringList{"apply", "SN100", "lab"} << Mhz << 0 << lab;
+        QTest::newRow("RF on after") << QStringList{"apply", "SN100", "lab", "--rf", "on"} << Mhz << 0
+                                     << lab + QStringList{"POWE:RF 1"};
+        QTest::newRow("GHz model, external reference")
+            << QStringList{"apply", "SN200", "ghz"} << Ghz << 0
+            << QStringList{"POWE:RF 0", "FREQ:REF:EXT 1", "FREQ:REF:FREQ 20", "FREQ:REF:DIV 2", "FREQ:PLLM 1",
+                           "FREQ:SET 12.5", "POWE:SET -10"};
+        QTest::newRow("outside the model's range") << QStringList{"apply", "SN100", "ghz"} << Mhz << 1 << QStringList();
+        QTest::newRow("unknown name") << QStringList{"apply", "SN100", "none"} << Mhz << 1 << QStringList();
+        QTest::newRow("from a file") << QStringList{"apply", "SN100", "one.json"} << Mhz << 0
+                                     << QStringList{"POWE:RF 0", "FREQ:REF:EXT 0", "FREQ:REF:DIV 3", "FREQ:PLLM 0",
+                                                    "FREQ:SET 35", "POWE:SET 0"};
+    }
+    void preset()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, descriptor);
+        QFETCH(int, status);
+        QFETCH(QStringList, lines);
+        qputenv("XDG_DATA_HOME", sim.path("data").toLocal8Bit());
+        presets::Preset lab{"lab", 2400, -5, false, 10, 1, false, {}};
+        presets::Preset ghz{"ghz", 12500, -10, true, 20, 2, true, {}};
+        presets::Preset low{"low", 35, 0, false, 10, 3, false, {}};
+        QVERIFY(presets::writeFile(sim.path("data/usbsynth/presets.json"), {lab, ghz}).isEmpty());
+        QVERIFY(presets::writeFile(sim.path("one.json"), {low}).isEmpty());
+        const Result list = ctl({"preset", "list"});
+        QCOMPARE(list.out, "lab\t" + presets::summary(lab) + "\nghz\t" + presets::summary(ghz) + "\n");
+        const Result result = ctl(QStringList{"preset"} + arguments);
+        QCOMPARE(result.status, status);
+        QCOMPARE(sent(descriptor), lines);
     }
 };
 
