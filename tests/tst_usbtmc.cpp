@@ -75,6 +75,7 @@ private slots:
     void unplugDuringASweep();
     void permissionDenied();
     void pyvisa();
+    void ctl();
 
 private:
     // A tab of its own on the first stick, as the main window would make it.
@@ -339,6 +340,29 @@ void tst_usbtmc::pyvisa()
     const QString output = QString::fromLocal8Bit(python.readAll());
     QVERIFY2(python.exitCode() == 0 && output.endsWith(QLatin1String("ok\n")), qPrintable(output));
     QCOMPARE(fake->clears(0), 1);
+}
+
+// usbsynth-ctl lists and reads the sticks through the library; the child
+// inherits the testbed as PyVISA does.
+void tst_usbtmc::ctl()
+{
+    const auto run = [](const QStringList &arguments) {
+        QProcess program;
+        program.start(qEnvironmentVariable("USBSYNTH_TEST_CTL"), arguments);
+        program.waitForFinished(60000);
+        return std::make_pair(program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()));
+    };
+    const auto [listed, list] = run({"list"});
+    QCOMPARE(listed, 0);
+    QCOMPARE(list, QStringLiteral("UA1\t774-4400\tV4.1.0\t35-4400 MHz\t%1\nUB2\tVX27H774-20\tV4.1.0\t10-20 GHz\t%2\n")
+                       .arg(QString::fromStdString(a), QString::fromStdString(b)));
+    const auto [read, json] = run({"get", "UB2", "--json"});
+    QCOMPARE(read, 0);
+    const QJsonObject state = QJsonDocument::fromJson(json.toUtf8()).object();
+    QCOMPARE(state.value("frequency").toDouble(), 15.0);
+    QCOMPARE(state.value("divider").toInt(), 1);
+    QVERIFY2(state.contains("temperature") && !state.contains("error"), qPrintable(json));
+    QCOMPARE(sim->writes(QString::fromStdString(b)).last(), QStringLiteral("SYST:TEMP?"));
 }
 
 QTEST_MAIN(tst_usbtmc)
