@@ -5,7 +5,10 @@
 #include "link/commandset.h"
 #include "link/modeltable.h"
 #include "link/replyparser.h"
+#include "link/unitvalue.h"
 #include "link/visa.h"
+#include "tab/digitknob.h"
+#include "tab/entryguard.h"
 #include "tab/sweepwindow.h"
 #include "tab/thresset.h"
 #include "viewer/profile_viewer.h"
@@ -83,6 +86,7 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     const models::FrequencyRange range = models::frequencyRange(productId);
     minFreq = range.minFreq;
     frequencyDecimals = range.megahertz ? 3 : 6;
+    megahertz = range.megahertz;
     maxFreq = range.maxFreq;
     ui->freq_gbx->setTitle(QStringLiteral("%1 (%2-%3 %4)")
                                .arg(ui->freq_gbx->title())
@@ -124,6 +128,26 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     ui->thres_lbl->hide();
     ui->Thres_btn->hide();
 
+    new EntryGuard(this);
+    frequencyKnob = new DigitKnob(ui->freq_text, [this](const QString &suffix) {
+        std::optional<std::pair<double, double>> limits;
+        if (const std::optional<double> factor = units::frequencyFactor(suffix, megahertz))
+            limits = std::make_pair(double(minFreq) / *factor, double(maxFreq) / *factor);
+        return limits;
+    });
+    powerKnob = new DigitKnob(ui->Powe_Val, [](const QString &suffix) {
+        std::optional<std::pair<double, double>> limits;
+        if (units::readPower(QStringLiteral("0") + suffix))
+            limits = std::make_pair(double(reply::MinPower), double(reply::MaxPower));
+        return limits;
+    });
+    // Polling would overwrite a value being stepped; it resumes once the
+    // settled value is sent.
+    connect(frequencyKnob, &DigitKnob::stepped, this, &UsbStickTab::stopRefresh);
+    connect(powerKnob, &DigitKnob::stepped, this, &UsbStickTab::stopRefresh);
+    connect(frequencyKnob, &DigitKnob::settled, this, &UsbStickTab::on_freq_button_clicked);
+    connect(powerKnob, &DigitKnob::settled, this, &UsbStickTab::on_Powe_set_clicked);
+
     initialised = true;
     currentState = 0;
     refreshTimer->stop();
@@ -163,6 +187,26 @@ void UsbStickTab::showReferenceSource(bool external)
     // The reference frequency can be entered only for an external reference.
     ui->reference_freq_txt->setEnabled(external);
     ui->set_ref_freq_btn->setEnabled(external);
+}
+
+void UsbStickTab::showRfState()
+{
+    if (rfShown == rfOn)
+        return; // restyling costs more than the pass's other updates
+    rfShown = rfOn;
+    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
+    // On: bold white on a filled red box; off: plain text. The fill and the
+    // weight tell them apart without colour.
+    ui->power_lbl->setStyleSheet(*rfOn ? QStringLiteral("QLabel { background-color: #b00000; color: white; "
+                                                        "font-weight: bold; border-radius: 3px; padding: 1px 6px; }")
+                                       : QStringLiteral("QLabel { font-weight: normal; padding: 1px 6px; }"));
+}
+
+void UsbStickTab::showLock(bool locked)
+{
+    const QString text = locked ? QStringLiteral("PLL locked") : QStringLiteral("PLL unlocked");
+    ui->lock_lbl->setToolTip(text);
+    ui->lock_lbl->setAccessibleName(text);
 }
 
 void UsbStickTab::stopRefresh()
@@ -285,7 +329,7 @@ QString UsbStickTab::refreshPass()
     if (*code != 0 && *code != 1)
         return QStringLiteral("Bad POWE:RF response");
     rfOn = *code == 1;
-    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
+    showRfState();
 
     if (!ask(cmd::QueryReferenceFrequency))
         return readError();
@@ -330,6 +374,7 @@ QString UsbStickTab::refreshPass()
         ui->lock_lbl->setPixmap(unlocked);
     else
         return QStringLiteral("Bad 'FREQ:LOCK' response");
+    showLock(*code == 1);
 
     if (!ask(cmd::QueryPower))
         return readError();
@@ -366,7 +411,7 @@ QString UsbStickTab::refreshPass()
         return readError();
     if (!reply::readDecimal(reply))
         return QStringLiteral("Unrecognized FREQ:RETACT response");
-    ui->act_freq_lbl->setText(withoutLineEnd(reply));
+    ui->act_freq_lbl->setText(withoutLineEnd(reply) + (megahertz ? QStringLiteral(" MHz") : QStringLiteral(" GHz")));
 
     if (firmwareMajor(firmwareParts) > 3) {
         // The dump only feeds the viewer: a failed read is reported and the
@@ -402,13 +447,15 @@ void UsbStickTab::showInputError(const QString &text)
 void UsbStickTab::on_freq_button_clicked()
 {
     stopRefresh();
-    const std::optional<double> frequency = reply::readDouble(ui->freq_text->text());
+    frequencyKnob->cancel();
+    const std::optional<double> frequency = units::readFrequency(ui->freq_text->text(), megahertz);
+    const QString hint = QLatin1Char('\n') + units::frequencyHint(minFreq, maxFreq, megahertz);
     if (!frequency) {
-        showInputError(QStringLiteral("Frequency Not Recognized"));
+        showInputError(QStringLiteral("Frequency Not Recognized") + hint);
         return;
     }
     if (double(minFreq) > *frequency || *frequency > double(maxFreq)) {
-        showInputError(QStringLiteral("Frequency Range Error"));
+        showInputError(QStringLiteral("Frequency Range Error") + hint);
         return;
     }
     queue(cmd::setFrequency(*frequency));
@@ -418,6 +465,7 @@ void UsbStickTab::on_freq_button_clicked()
 void UsbStickTab::on_Powe_set_clicked()
 {
     stopRefresh();
+    powerKnob->cancel();
     const QString typed = ui->Powe_Val->text();
     const QString upper = typed.toUpper();
     if (upper.contains(QLatin1String("MIN"))) {
@@ -425,13 +473,14 @@ void UsbStickTab::on_Powe_set_clicked()
     } else if (upper.contains(QLatin1String("MAX"))) {
         queue(QString::fromLatin1(cmd::PowerMaximum));
     } else {
-        const std::optional<double> dBm = reply::readDouble(typed);
+        const std::optional<double> dBm = units::readPower(typed);
+        const QString hint = QLatin1Char('\n') + units::powerHint(reply::MinPower, reply::MaxPower);
         if (!dBm) {
-            showInputError(QStringLiteral("Power Not Recognized"));
+            showInputError(QStringLiteral("Power Not Recognized") + hint);
             return;
         }
         if (*dBm < reply::MinPower || *dBm > reply::MaxPower) {
-            showInputError(QStringLiteral("Power Range Error"));
+            showInputError(QStringLiteral("Power Range Error") + hint);
             return;
         }
         queue(cmd::setPower(*dBm));
@@ -464,7 +513,7 @@ void UsbStickTab::on_power_btn_clicked()
     }
     rfOn = !*rfOn;
     queue(cmd::rfOutput(*rfOn));
-    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
+    showRfState();
     sendVisaMessages();
 }
 

@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class DigitKnob;
 class QButtonGroup;
 class QTimer;
 class SweepWindow;
@@ -90,6 +91,9 @@ private:
     void showReferenceSource(bool external);
     void queue(const QString &line);
     void showInputError(const QString &text);
+    // RF output and lock as read or set, or not read yet.
+    void showRfState();
+    void showLock(bool locked);
 
     QTimer *refreshTimer;
     Ui::UsbStickTab *ui;
@@ -101,6 +105,11 @@ private:
     quint32 maxFreq = 0;
     // The set frequency is shown to 1 kHz: 3 decimals in MHz, 6 in GHz.
     int frequencyDecimals = 3;
+    // The unit of every frequency the tab shows, accepts and sends.
+    bool megahertz = false;
+    // Up/Down and the wheel in the frequency and power fields.
+    DigitKnob *frequencyKnob = nullptr;
+    DigitKnob *powerKnob = nullptr;
     profile_viewer *stateViewer;
     quint8 currentState = 0;
     visa::Session resourceManager;
@@ -112,6 +121,7 @@ private:
     bool initialised = false;
     // The RF output state last read or set; unknown until the first read.
     std::optional<bool> rfOn;
+    std::optional<bool> rfShown; // what power_lbl shows
     // Set by closeStateViewer: nothing restarts the timer afterwards.
     bool closing = false;
 
