@@ -15,9 +15,11 @@
 
 #include <QButtonGroup>
 #include <QDebug>
+#include <QGroupBox>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTimer>
 
 namespace {
@@ -26,6 +28,13 @@ constexpr int RefreshIntervalMs = 1000;
 constexpr int DividerCount = 127;
 constexpr int MinReferenceMHz = 10;
 constexpr int MaxReferenceMHz = 100;
+
+// RF on: bold white on a filled red box; off: plain text. The fill and the
+// weight tell them apart without colour.
+constexpr char RfOnStyle[] =
+    "QLabel { background-color: #b00000; color: white; font-weight: bold; border-radius: 3px; padding: 1px 6px; }";
+constexpr char RfOffStyle[] = "QLabel { font-weight: normal; padding: 1px 6px; }";
+constexpr char RfUnknownStyle[] = "QLabel { padding: 1px 6px; }";
 
 // The instrument ends every reply with a line feed; show the reply without it.
 QString withoutLineEnd(QString text)
@@ -128,6 +137,9 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     ui->thres_lbl->hide();
     ui->Thres_btn->hide();
 
+    // The RF label keeps its padding in every state, so its row never grows.
+    ui->power_lbl->setStyleSheet(QLatin1String(RfUnknownStyle));
+    fitToFont();
     new EntryGuard(this);
     frequencyKnob = new DigitKnob(ui->freq_text, [this](const QString &suffix) {
         std::optional<std::pair<double, double>> limits;
@@ -189,17 +201,53 @@ void UsbStickTab::showReferenceSource(bool external)
     ui->set_ref_freq_btn->setEnabled(external);
 }
 
+void UsbStickTab::fitToFont()
+{
+    // The form's fixed sizes suit the default font; a larger font (or another
+    // style) gets the room its texts need, the longest they will show included.
+    const auto atLeast = [](QWidget *widget, QSize needed) {
+        widget->setMaximumSize(widget->maximumSize().expandedTo(needed));
+        widget->setMinimumSize(widget->minimumSize().expandedTo(needed).boundedTo(widget->maximumSize()));
+    };
+    const int buttonMargins = 2 * style()->pixelMetric(QStyle::PM_ButtonMargin);
+    const int frameMargins = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        const QString longest = button == ui->save_state_btn ? QStringLiteral("Save Current\n Parameters to:\nState 0")
+                                                             : button->text();
+        QSize content = button->fontMetrics().size(Qt::TextShowMnemonic, longest);
+        if (!button->icon().isNull())
+            content.rwidth() += button->iconSize().width() + 4;
+        atLeast(button, content + QSize(buttonMargins, frameMargins));
+    }
+    for (const auto &[label, longest] : {std::pair{ui->act_freq_lbl, "00.000000 GHz"}, {ui->temp_lbl, "-00.00 C"},
+                                         {ui->atten_stat_lbl, "Power is set to Maximum"}}) {
+        const QString shown = label->text();
+        label->setText(QLatin1String(longest));
+        const QSize needed = label->minimumSizeHint();
+        label->setText(shown);
+        atLeast(label, QSize(needed.width(), 0));
+    }
+    const int frame = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 6;
+    for (const auto &[edit, longest] : {std::pair{ui->reference_freq_txt, "100"}, {ui->freq_text, "00.000000"},
+                                        {ui->Powe_Val, "-00.00 MIN"}})
+        atLeast(edit, QSize(edit->fontMetrics().horizontalAdvance(QLatin1String(longest)) + frame, 0));
+    ui->state_cmb->setMaximumWidth(qMax(ui->state_cmb->maximumWidth(), ui->state_cmb->sizeHint().width()));
+    // A box's own minimum overrides what its layout needs: take the larger.
+    // The temperature box needs less than its fixed width, which leaves the
+    // actual frequency's unit room at the default font.
+    ui->temp_gbx->setMinimumWidth(0);
+    for (QGroupBox *box : findChildren<QGroupBox *>())
+        atLeast(box, box->minimumSizeHint());
+    setMinimumSize(minimumSize().expandedTo(layout()->minimumSize()));
+}
+
 void UsbStickTab::showRfState()
 {
     if (rfShown == rfOn)
         return; // restyling costs more than the pass's other updates
     rfShown = rfOn;
     ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
-    // On: bold white on a filled red box; off: plain text. The fill and the
-    // weight tell them apart without colour.
-    ui->power_lbl->setStyleSheet(*rfOn ? QStringLiteral("QLabel { background-color: #b00000; color: white; "
-                                                        "font-weight: bold; border-radius: 3px; padding: 1px 6px; }")
-                                       : QStringLiteral("QLabel { font-weight: normal; padding: 1px 6px; }"));
+    ui->power_lbl->setStyleSheet(*rfOn ? QLatin1String(RfOnStyle) : QLatin1String(RfOffStyle));
 }
 
 void UsbStickTab::showLock(bool locked)

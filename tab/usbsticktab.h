@@ -91,6 +91,7 @@ private:
     void showReferenceSource(bool external);
     void queue(const QString &line);
     void showInputError(const QString &text);
+    void fitToFont();
     // RF output and lock as read or set, or not read yet.
     void showRfState();
     void showLock(bool locked);

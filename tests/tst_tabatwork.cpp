@@ -3,6 +3,7 @@
 // (and the absence of lines) and on what the widgets show.
 #include "link/visa.h"
 #include "simfixture.h"
+#include "tab/sweepwindow.h"
 #include "tab/thresset.h"
 #include "tab/usbsticktab.h"
 #include "viewer/profile_viewer.h"
@@ -66,6 +67,7 @@ private slots:
     void digitSteps();
     void noAccidentalChanges();
     void stateAtAGlance();
+    void nothingClipped();
 
 private:
     void open(const QString &descriptor)
@@ -559,6 +561,54 @@ void tst_tabatwork::stateAtAGlance()
     QVERIFY(!off.first);
     QCOMPARE(off.second, label->palette().color(QPalette::Window));
     QVERIFY(qAbs(on.second.lightness() - off.second.lightness()) > 80);
+}
+
+// Run again with a 1.5x default font (QT_FONT_DPI=144): every text of the
+// tab and its windows fits its widget. USBSYNTH_TEST_SHOTS names a folder
+// for pictures of the windows.
+void tst_tabatwork::nothingClipped()
+{
+    open(Ghz);
+    pass();
+    w<QLabel>("act_freq_lbl")->setText(QStringLiteral("25.500000 GHz"));
+    w<QLineEdit>("freq_text")->setText(QStringLiteral("25.500000"));
+    w<QLineEdit>("Powe_Val")->setText(QStringLiteral("-88.25 MIN"));
+    w<QLabel>("atten_stat_lbl")->setText(QStringLiteral("Power is set to Maximum"));
+    w<QAbstractButton>("sweep_btn")->click();
+    w<QAbstractButton>("view_state_parameters")->click();
+    const QList<QWidget *> windows{tab.get(), topLevel<SweepWindow>(), topLevel<profile_viewer>()};
+    for (QWidget *window : windows) {
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        if (qEnvironmentVariableIsSet("USBSYNTH_TEST_SHOTS"))
+            window->grab().save(qEnvironmentVariable("USBSYNTH_TEST_SHOTS") + '/' + window->metaObject()->className() + ".png");
+        for (QWidget *widget : window->findChildren<QWidget *>()) {
+            if (!widget->isVisibleTo(window))
+                continue;
+            const QFontMetrics metrics = widget->fontMetrics();
+            const QString name = widget->objectName();
+            if (auto *label = qobject_cast<QLabel *>(widget); label && label->pixmap().isNull()) {
+                // A label's size hint is its text's extent in its font.
+                const QSize needed = label->wordWrap() ? QSize(0, label->heightForWidth(label->width()))
+                                                       : label->minimumSizeHint();
+                QVERIFY2(label->width() >= needed.width() && label->height() >= needed.height(), qPrintable(name));
+            } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+                const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
+                QVERIFY2(metrics.horizontalAdvance(edit->text()) <= edit->width() - 2 * frame - 4, qPrintable(name));
+            } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
+                QSize text = metrics.size(Qt::TextShowMnemonic, button->text());
+                if (!button->icon().isNull())
+                    text.rwidth() += button->iconSize().width() + 4;
+                const int margins = 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+                QVERIFY2(text.width() + margins <= button->width() && text.height() <= button->height(), qPrintable(name));
+            } else if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QComboBox *>(widget)) {
+                const QSize needed = widget->minimumSizeHint();
+                QVERIFY2(widget->width() >= needed.width() && widget->height() >= needed.height(), qPrintable(name));
+            } else if (auto *box = qobject_cast<QGroupBox *>(widget)) {
+                QVERIFY2(metrics.horizontalAdvance(box->title()) + 16 <= box->width(), qPrintable(name));
+            }
+        }
+    }
 }
 
 QTEST_MAIN(tst_tabatwork)
