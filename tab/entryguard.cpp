@@ -8,10 +8,8 @@
 EntryGuard::EntryGuard(QWidget *root)
     : QObject(root)
 {
-    for (QComboBox *combo : root->findChildren<QComboBox *>()) {
-        combo->setFocusPolicy(Qt::StrongFocus);
+    for (QComboBox *combo : root->findChildren<QComboBox *>())
         combo->installEventFilter(this);
-    }
     for (QRadioButton *radio : root->findChildren<QRadioButton *>())
         radio->installEventFilter(this);
 }

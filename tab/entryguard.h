@@ -6,9 +6,8 @@
 class QWidget;
 
 // Keeps stray input from changing an instrument: the wheel over a combo box
-// that does not have focus does nothing (and gives it no focus), and the
-// arrow keys on a radio button move the focus instead of choosing the
-// neighbouring button.
+// that does not have focus does nothing, and the arrow keys on a radio
+// button move the focus instead of choosing the neighbouring button.
 class EntryGuard : public QObject
 {
     Q_OBJECT
