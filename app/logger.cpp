@@ -24,9 +24,33 @@ logger::~logger()
     flush();
 }
 
+QString logger::oneLine(const QString &message)
+{
+    QString line;
+    line.reserve(message.size());
+    for (const QChar c : message) {
+        const QChar::Category category = c.category();
+        if (category != QChar::Other_Control && category != QChar::Separator_Line
+            && category != QChar::Separator_Paragraph) {
+            line += c;
+        } else if (c == QLatin1Char('\n')) {
+            line += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\r')) {
+            line += QLatin1String("\\r");
+        } else if (c == QLatin1Char('\t')) {
+            line += QLatin1String("\\t");
+        } else if (c.unicode() <= 0xff) {
+            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            line += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        }
+    }
+    return line;
+}
+
 void logger::new_log(QString log)
 {
-    waiting.push_back(QTime::currentTime().toString(Qt::TextDate).toUtf8() + ' ' + log.toUtf8() + '\n');
+    waiting.push_back(QTime::currentTime().toString(Qt::TextDate).toUtf8() + ' ' + oneLine(log).toUtf8() + '\n');
     if (waiting.size() > size_t(maxWaiting)) {
         waiting.pop_front();
         ++dropped;

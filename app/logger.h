@@ -27,6 +27,11 @@ public:
     // Pause between attempts to write waiting lines.
     static constexpr int retryMs = 3000;
 
+    // A message as one line: line breaks and other control characters are
+    // written as escapes (\n, \r, \t, \x1b, \u2028), so no text can start a
+    // line of its own. The run log and the status line show messages so.
+    static QString oneLine(const QString &message);
+
 public slots:
     void new_log(QString log);
 

@@ -67,9 +67,26 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // However the panel ends (an exit signal too), a sweep ends with its
+    // stop line while the run log is still there.
+    closeSweepWindows();
     delete ui;
     if (scanResourceManager != visa::NullSession)
         visa::close(scanResourceManager);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Windows left open (About, a state viewer) keep the panel running, but
+    // no sweep goes on without the window that holds its tab.
+    closeSweepWindows();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::closeSweepWindows()
+{
+    for (UsbStickTab *tab : std::as_const(stickTabs))
+        tab->closeSweepWindow();
 }
 
 void MainWindow::on_connected_devices_refresh_btn_clicked()
@@ -95,10 +112,9 @@ void MainWindow::connectionLost()
 
 void MainWindow::showLatestMessage(const QString &msg)
 {
-    // One line, stamped like the run log's lines.
-    QString line = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + msg;
-    line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    ui->status_lbl->setText(line);
+    // One line, stamped and escaped like the run log's lines.
+    ui->status_lbl->setText(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ')
+                            + logger::oneLine(msg));
 }
 
 void MainWindow::scanForDevices()

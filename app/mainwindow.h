@@ -34,6 +34,9 @@ signals:
     void splashMessage(QString msg, int);
     void logMessage(QString msg);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void on_connected_devices_refresh_btn_clicked();
     void on_About_btn_clicked();
@@ -44,6 +47,8 @@ private:
     void scanForDevices();
     // Shows a run-log message with its time under the tabs.
     void showLatestMessage(const QString &msg);
+    // Stops every tab's sweep, each with its stop line in the run log.
+    void closeSweepWindows();
 
     Ui::MainWindow *ui;
     QList<UsbStickTab *> stickTabs;

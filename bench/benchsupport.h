@@ -64,6 +64,7 @@ public:
         if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         qputenv("USBSYNTH_SIM_TRACE", "");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path())); // kept settings stay out of the user's
         QFile file(dir.filePath(QStringLiteral("sim.json")));
         if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
             qFatal("cannot write the simulator configuration");

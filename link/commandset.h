@@ -25,12 +25,19 @@ inline constexpr char QueryTemperature[] = "SYST:TEMP?\n";
 inline constexpr char PowerMinimum[] = "POWE:SET MIN\n";
 inline constexpr char PowerMaximum[] = "POWE:SET MAX\n";
 
-// A number as the instrument expects it: at most six significant digits,
-// no trailing zeros, independent of the locale.
+// Numbers as the instrument reads them: plain decimals independent of the
+// locale, no trailing zeros, never an exponent, never "-0".
+// A value rounded to the given number of decimals (half away from zero).
+QString formatFixed(double value, int decimals);
+// A value rounded to the given number of significant digits.
+QString formatSignificant(double value, int digits);
+// At most six significant digits.
 QString formatNumber(double value);
-// An output frequency as typed: up to ten significant digits, no trailing
-// zeros, never in exponent form for any frequency a model accepts.
+// An output frequency as typed: up to ten significant digits.
 QString formatFrequency(double value);
+// A power to the instruments' resolution, 0.01 dB.
+QString formatPower(double dBm);
+inline constexpr int PowerDecimals = 2;
 
 QString setFrequency(double frequency);   // in the model's unit
 QString setPower(double dBm);

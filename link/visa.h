@@ -17,7 +17,8 @@ Status open(Session rm, const QString &descriptor, Session *session);
 // Sends one whole command line as it is; a '%' in it is just a character.
 Status writeLine(Session session, const QString &line);
 // Reads one reply: at most ReplyLimit bytes, cut at the first NUL, decoded
-// as UTF-8. The reply is empty when the read fails.
+// as UTF-8. The reply is empty when the read fails; ReplyCut says that it
+// is only the start of a longer one.
 Status readReply(Session session, QString *reply);
 // Every descriptor matching the expression, in the library's order. A failed
 // search gives an empty list.

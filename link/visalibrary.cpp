@@ -15,6 +15,7 @@ namespace {
 // Upper bound on the chunks of one message: a device that never signals the
 // end of its message must not hold the program forever.
 constexpr int MaxChunks = 4096;
+static_assert(visa::ReplyCut == VI_SUCCESS_MAX_CNT);
 
 #if !defined(Q_OS_WIN) && !defined(Q_OS_MACOS)
 // libvisa.so.<version> files in the usual library folders, newest first.
@@ -233,5 +234,9 @@ visa::Status VisaLibrary::read(visa::Session session, QByteArray *reply)
         if (status != VI_SUCCESS_MAX_CNT)
             break;
     }
+    // A reply that fills the limit without the line feed ending it was cut:
+    // what is left is no value, whatever it reads as.
+    if (reply->size() == visa::ReplyLimit && !reply->endsWith('\n'))
+        return visa::ReplyCut;
     return status;
 }

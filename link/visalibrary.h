@@ -17,6 +17,9 @@ using Status = qint32;
 constexpr Session NullSession = 0;
 // A reply keeps at most this many bytes; the rest of the message is discarded.
 constexpr int ReplyLimit = 255;
+// The status of a read whose reply filled ReplyLimit without its line feed
+// (VI_SUCCESS_MAX_CNT): the reply was cut and must not be read as a value.
+constexpr Status ReplyCut = 0x3FFF0006;
 } // namespace visa
 
 // One VISA library, loaded at run time and resolved once. When nothing could
@@ -54,7 +57,8 @@ public:
     // Writes the bytes as they are: no format directives are interpreted.
     visa::Status write(visa::Session session, const QByteArray &bytes);
     // Reads one whole message (to its END indicator) and keeps its first
-    // ReplyLimit bytes. The reply is empty whenever the read fails.
+    // ReplyLimit bytes; visa::ReplyCut when those are full and do not end in
+    // a line feed. The reply is empty whenever the read fails.
     visa::Status read(visa::Session session, QByteArray *reply);
 
 private:

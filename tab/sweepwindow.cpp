@@ -10,16 +10,33 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 #include <QTimer>
+#include <QUrl>
+
+#include <utility>
+
+namespace {
+
+// The kept settings of one instrument: a group of its own per serial, in
+// the user's configuration folder.
+QString settingsGroup(const QString &serial)
+{
+    return QStringLiteral("sweep/") + QString::fromLatin1(QUrl::toPercentEncoding(serial.isEmpty() ? QStringLiteral("-") : serial));
+}
+
+constexpr char SettingsOrganization[] = "usbsynth";
+constexpr char SettingsFile[] = "sweeps";
+
+} // namespace
 
 SweepWindow::SweepWindow(const QString &serial, double minFreq, double maxFreq, const QString &unit,
                          QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::SweepWindow)
     , pacer(new QTimer(this))
-    , minFreq(minFreq)
-    , maxFreq(maxFreq)
-    , unit(unit)
+    , serial(serial)
+    , limits{minFreq, maxFreq, unit, unit == QLatin1String("MHz") ? 3 : 6}
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Sweep - SN:") + serial);
@@ -43,7 +60,17 @@ SweepWindow::SweepWindow(const QString &serial, double minFreq, double maxFreq, 
     connect(ui->list_browse_btn, &QPushButton::clicked, this, &SweepWindow::browse);
     connect(ui->start_btn, &QPushButton::clicked, this, &SweepWindow::startSweep);
     connect(ui->stop_btn, &QPushButton::clicked, this, &SweepWindow::stopSweep);
+    loadSettings();
+    for (QLineEdit *edit : {ui->start_txt, ui->stop_txt, ui->step_txt, ui->list_file_txt})
+        connect(edit, &QLineEdit::textChanged, this, &SweepWindow::fieldsChanged);
+    for (QComboBox *combo : {ui->mode_cmb, ui->spacing_cmb, ui->direction_cmb})
+        connect(combo, &QComboBox::currentIndexChanged, this, &SweepWindow::fieldsChanged);
+    for (QSpinBox *spin : {ui->points_spn, ui->dwell_spn})
+        connect(spin, &QSpinBox::valueChanged, this, &SweepWindow::fieldsChanged);
+    for (QAbstractButton *button : {static_cast<QAbstractButton *>(ui->step_rad), static_cast<QAbstractButton *>(ui->repeat_chk)})
+        connect(button, &QAbstractButton::toggled, this, &SweepWindow::fieldsChanged);
     updateControls();
+    fieldsChanged();
 }
 
 SweepWindow::~SweepWindow()
@@ -60,14 +87,24 @@ void SweepWindow::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
+void SweepWindow::showEvent(QShowEvent *event)
+{
+    if (!running)
+        fieldsChanged();
+    QWidget::showEvent(event);
+}
+
 void SweepWindow::changeMode(int mode)
 {
     rangeTexts[shownMode] = {ui->start_txt->text(), ui->stop_txt->text(), ui->step_txt->text()};
     shownMode = mode;
     if (mode != ListMode) {
+        // One change: the mode's own signal updates the preview afterwards.
+        const bool wasLoading = std::exchange(loading, true);
         ui->start_txt->setText(rangeTexts[mode].at(0));
         ui->stop_txt->setText(rangeTexts[mode].at(1));
         ui->step_txt->setText(rangeTexts[mode].at(2));
+        loading = wasLoading;
     }
     updateControls();
 }
@@ -78,6 +115,7 @@ void SweepWindow::updateControls()
     const bool idle = !running;
     const bool range = idle && mode != ListMode;
     const bool byPoints = mode == FrequencyMode && ui->points_rad->isChecked();
+    const QString unit = limits.unit;
     const QString rangeUnit = mode == PowerMode ? QStringLiteral("dBm") : unit;
     ui->start_lbl->setText(QStringLiteral("Start (%1):").arg(rangeUnit));
     ui->stop_lbl->setText(QStringLiteral("Stop (%1):").arg(rangeUnit));
@@ -100,122 +138,135 @@ void SweepWindow::updateControls()
     ui->stop_btn->setEnabled(running);
 }
 
+// Boxes and dialogs of this window are its children and run no event loop
+// of their own: when the tab goes away with this window, they go too.
 void SweepWindow::browse()
 {
-    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Sweep list"),
-                                                      QFileInfo(ui->list_file_txt->text()).path(),
-                                                      QStringLiteral("Lists (*.txt *.csv);;All files (*)"));
-    if (!file.isEmpty())
-        ui->list_file_txt->setText(file);
+    auto *dialog = new QFileDialog(this, QStringLiteral("Sweep list"), QFileInfo(ui->list_file_txt->text()).path(),
+                                   QStringLiteral("Lists (*.txt *.csv);;All files (*)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) {
+        if (!file.isEmpty())
+            ui->list_file_txt->setText(file);
+    });
+    dialog->open();
 }
 
 void SweepWindow::refuse(const QString &text)
 {
-    QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
-    box.exec();
+    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
-std::optional<QList<sweep::Point>> SweepWindow::plannedPoints(QString *description)
+sweep::Settings SweepWindow::settings() const
 {
-    const int mode = ui->mode_cmb->currentIndex();
-    const bool repeated = ui->repeat_chk->isChecked();
-    const auto direction = sweep::Direction(ui->direction_cmb->currentIndex());
-    const QString tooMany = QStringLiteral("Too many points: %1 (at most %2)");
-    QList<sweep::Point> pass;
+    sweep::Settings fields;
+    fields.mode = sweep::Mode(ui->mode_cmb->currentIndex());
+    fields.start = ui->start_txt->text();
+    fields.stop = ui->stop_txt->text();
+    fields.step = ui->step_txt->text();
+    fields.byPoints = ui->points_rad->isChecked();
+    fields.count = ui->points_spn->value();
+    fields.logarithmic = ui->spacing_cmb->currentIndex() == 1;
+    fields.listFile = ui->list_file_txt->text();
+    fields.dwellMs = ui->dwell_spn->value();
+    fields.direction = sweep::Direction(ui->direction_cmb->currentIndex());
+    fields.repeat = ui->repeat_chk->isChecked();
+    return fields;
+}
 
-    if (mode == ListMode) {
-        const QString name = ui->list_file_txt->text();
-        QFile file(name);
-        if (name.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            refuse(QStringLiteral("Cannot read the list file \"%1\"").arg(name));
-            return std::nullopt;
-        }
-        const sweep::ListParse list = sweep::parseList(QString::fromUtf8(file.readAll()));
-        if (list.badLine > 0) {
-            refuse(QStringLiteral("Line %1 of %2: %3").arg(list.badLine).arg(QFileInfo(name).fileName(), list.reason));
-            return std::nullopt;
-        }
-        if (list.points.isEmpty()) {
-            refuse(QStringLiteral("The list file holds no points"));
-            return std::nullopt;
-        }
-        pass = list.points;
-        *description = QStringLiteral("list %1").arg(QFileInfo(name).fileName());
-    } else {
-        const std::optional<double> start = reply::readDouble(ui->start_txt->text());
-        const std::optional<double> stop = reply::readDouble(ui->stop_txt->text());
-        if (!start || !stop) {
-            refuse(QStringLiteral("Start and stop must be numbers"));
-            return std::nullopt;
-        }
-        const QString rangeUnit = mode == PowerMode ? QStringLiteral("dBm") : unit;
-        *description = QStringLiteral("%1 %2 to %3 %4")
-                           .arg(mode == PowerMode ? QStringLiteral("power") : QStringLiteral("frequency"),
-                                cmd::formatFrequency(*start), cmd::formatFrequency(*stop), rangeUnit);
-        QList<double> values;
-        if (mode == FrequencyMode && ui->points_rad->isChecked()) {
-            const bool logarithmic = ui->spacing_cmb->currentIndex() == 1;
-            if (logarithmic && (*start <= 0 || *stop <= 0)) {
-                refuse(QStringLiteral("Logarithmic spacing needs a start and stop above 0"));
-                return std::nullopt;
-            }
-            const int count = ui->points_spn->value();
-            values = logarithmic ? sweep::logarithmic(*start, *stop, count) : sweep::linear(*start, *stop, count);
-            *description += logarithmic ? QStringLiteral(", logarithmic") : QStringLiteral(", linear");
-        } else {
-            const std::optional<double> step = reply::readDouble(ui->step_txt->text());
-            const std::optional<qint64> count = step ? sweep::steppedCount(*start, *stop, *step) : std::nullopt;
-            if (!count) {
-                refuse(QStringLiteral("The step must be a number greater than 0"));
-                return std::nullopt;
-            }
-            if (*count > sweep::MaxPoints) {
-                refuse(tooMany.arg(*count).arg(sweep::MaxPoints));
-                return std::nullopt;
-            }
-            values = sweep::stepped(*start, *stop, *step);
-            *description += QStringLiteral(", step %1 %2")
-                                .arg(cmd::formatFrequency(*step),
-                                     mode == PowerMode ? QStringLiteral("dB") : unit);
-        }
-        pass = mode == PowerMode ? sweep::powerPoints(values) : sweep::frequencyPoints(values);
+sweep::Plan SweepWindow::currentPlan() const
+{
+    const sweep::Settings fields = settings();
+    std::optional<QString> listText;
+    if (fields.mode == sweep::Mode::List && !fields.listFile.isEmpty()) {
+        QFile file(fields.listFile);
+        if (file.open(QIODevice::ReadOnly))
+            listText = QString::fromUtf8(file.readAll());
     }
+    return sweep::plan(fields, limits, listText);
+}
 
-    QList<sweep::Point> all = sweep::ordered(pass, direction, repeated);
-    if (all.size() > sweep::MaxPoints) {
-        refuse(tooMany.arg(all.size()).arg(sweep::MaxPoints));
-        return std::nullopt;
+void SweepWindow::fieldsChanged()
+{
+    if (loading)
+        return;
+    ui->preview_lbl->setText(sweep::preview(currentPlan(), settings(), limits.unit));
+    saveSettings();
+}
+
+void SweepWindow::loadSettings()
+{
+    QSettings kept{QString::fromLatin1(SettingsOrganization), QString::fromLatin1(SettingsFile)};
+    kept.beginGroup(settingsGroup(serial));
+    if (!kept.contains(QStringLiteral("mode")))
+        return;
+    loading = true;
+    const auto index = [&kept](const char *key, const QComboBox *combo) {
+        const int value = kept.value(QLatin1String(key)).toInt();
+        return value >= 0 && value < combo->count() ? value : 0;
+    };
+    for (int mode : {FrequencyMode, PowerMode}) {
+        const QStringList texts = kept.value(mode == PowerMode ? QStringLiteral("powerRange") : QStringLiteral("frequencyRange"))
+                                      .toStringList();
+        if (texts.size() == 3)
+            rangeTexts[mode] = texts;
     }
-    const QString outside = sweep::rangeError(all, minFreq, maxFreq, unit);
-    if (!outside.isEmpty()) {
-        refuse(outside);
-        return std::nullopt;
-    }
-    *description += QStringLiteral(", %1 points, dwell %2 ms, %3, %4")
-                        .arg(all.size())
-                        .arg(ui->dwell_spn->value())
-                        .arg(ui->direction_cmb->currentText().toLower(),
-                             repeated ? QStringLiteral("repeated until stopped") : QStringLiteral("once"));
-    return all;
+    ui->start_txt->setText(rangeTexts[FrequencyMode].at(0));
+    ui->stop_txt->setText(rangeTexts[FrequencyMode].at(1));
+    ui->step_txt->setText(rangeTexts[FrequencyMode].at(2));
+    (kept.value(QStringLiteral("byPoints")).toBool() ? ui->points_rad : ui->step_rad)->setChecked(true);
+    ui->points_spn->setValue(kept.value(QStringLiteral("points"), ui->points_spn->value()).toInt());
+    ui->spacing_cmb->setCurrentIndex(index("spacing", ui->spacing_cmb));
+    ui->list_file_txt->setText(kept.value(QStringLiteral("listFile")).toString());
+    ui->dwell_spn->setValue(kept.value(QStringLiteral("dwellMs"), ui->dwell_spn->value()).toInt());
+    ui->direction_cmb->setCurrentIndex(index("direction", ui->direction_cmb));
+    ui->repeat_chk->setChecked(kept.value(QStringLiteral("repeat")).toBool());
+    ui->mode_cmb->setCurrentIndex(index("mode", ui->mode_cmb));
+    loading = false;
+}
+
+void SweepWindow::saveSettings() const
+{
+    std::array<QStringList, ModeCount> texts = rangeTexts;
+    if (shownMode != ListMode)
+        texts[shownMode] = {ui->start_txt->text(), ui->stop_txt->text(), ui->step_txt->text()};
+    QSettings kept{QString::fromLatin1(SettingsOrganization), QString::fromLatin1(SettingsFile)};
+    kept.beginGroup(settingsGroup(serial));
+    kept.setValue(QStringLiteral("mode"), ui->mode_cmb->currentIndex());
+    kept.setValue(QStringLiteral("frequencyRange"), texts[FrequencyMode]);
+    kept.setValue(QStringLiteral("powerRange"), texts[PowerMode]);
+    kept.setValue(QStringLiteral("byPoints"), ui->points_rad->isChecked());
+    kept.setValue(QStringLiteral("points"), ui->points_spn->value());
+    kept.setValue(QStringLiteral("spacing"), ui->spacing_cmb->currentIndex());
+    kept.setValue(QStringLiteral("listFile"), ui->list_file_txt->text());
+    kept.setValue(QStringLiteral("dwellMs"), ui->dwell_spn->value());
+    kept.setValue(QStringLiteral("direction"), ui->direction_cmb->currentIndex());
+    kept.setValue(QStringLiteral("repeat"), ui->repeat_chk->isChecked());
 }
 
 void SweepWindow::startSweep()
 {
     if (running)
         return;
-    QString description;
-    std::optional<QList<sweep::Point>> planned = plannedPoints(&description);
-    if (!planned)
+    sweep::Plan planned = currentPlan();
+    ui->preview_lbl->setText(sweep::preview(planned, settings(), limits.unit));
+    if (!planned.refusal.isEmpty()) {
+        refuse(planned.refusal);
         return;
-    points = std::move(*planned);
+    }
+    points = std::move(planned.points);
     offsets = sweep::startOffsets(points, ui->dwell_spn->value());
     repeat = ui->repeat_chk->isChecked();
     sent = 0;
     running = true;
     ui->progress_bar->setRange(0, int(points.size()));
     ui->progress_bar->setValue(0);
+    ui->current_lbl->clear();
     updateControls();
-    emit logMsg(QStringLiteral("Sweep started: ") + description);
+    emit logMsg(QStringLiteral("Sweep started: ") + planned.description);
     emit runningChanged(true);
     clock.start();
     sendNext();
@@ -234,10 +285,10 @@ void SweepWindow::sendNext()
     if (!running)
         return; // the instrument could not be reached
     ++sent;
-    const qint64 inPass = (sent - 1) % points.size() + 1;
-    ui->progress_bar->setValue(int(inPass));
-    ui->current_lbl->setText(
-        QStringLiteral("Point %1 of %2: %3").arg(inPass).arg(points.size()).arg(pointText(point)));
+    const QString progress = sweep::progressText(sent, points.size(), repeat);
+    ui->progress_bar->setValue(int((sent - 1) % points.size() + 1));
+    ui->current_lbl->setText(progress + QStringLiteral(": ") + sweep::pointText(point, limits.unit));
+    emit pointSent(point, progress);
     pacer->start(sweep::delayMs(sweep::deadlineMs(offsets, sent), clock.nsecsElapsed()));
 }
 
@@ -248,16 +299,9 @@ void SweepWindow::stopSweep()
     pacer->stop();
     running = false;
     updateControls();
-    emit logMsg(QStringLiteral("Sweep stopped after %1 of %2 points").arg(sent).arg(points.size()));
+    const QString last = sent > 0 ? sweep::pointText(points.at((sent - 1) % points.size()), limits.unit) : QString();
+    ui->current_lbl->setText(sweep::endText(sent, points.size(), repeat, last));
+    emit logMsg(sweep::stoppedText(sent, points.size(), repeat));
     emit runningChanged(false);
-}
-
-QString SweepWindow::pointText(const sweep::Point &point) const
-{
-    QStringList parts;
-    if (point.frequency)
-        parts << cmd::formatFrequency(*point.frequency) + QLatin1Char(' ') + unit;
-    if (point.power)
-        parts << cmd::formatNumber(*point.power) + QStringLiteral(" dBm");
-    return parts.join(QStringLiteral(", "));
+    fieldsChanged();
 }

@@ -41,11 +41,16 @@ public slots:
 signals:
     // The lines of one point, to be sent now.
     void sendPoint(const QStringList &lines);
+    // A point has been sent; progress says where the sweep is
+    // ("Pass 2, point 6 of 11").
+    void pointSent(const sweep::Point &point, const QString &progress);
     void runningChanged(bool running);
     void logMsg(const QString &msg);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // The list file may have changed since the preview was made.
+    void showEvent(QShowEvent *event) override;
 
 private:
     enum Mode { FrequencyMode, PowerMode, ListMode, ModeCount };
@@ -55,18 +60,23 @@ private:
     void changeMode(int mode);
     void browse();
     void updateControls();
-    // The points of the sweep as set up in the form, or nothing after a
-    // message box saying why not.
-    std::optional<QList<sweep::Point>> plannedPoints(QString *description);
+    // The form's fields, the shown mode's range texts included.
+    sweep::Settings settings() const;
+    // What Start would do with the form as it is; reads the list file.
+    sweep::Plan currentPlan() const;
+    // After any change of a field: the preview and the kept settings follow.
+    void fieldsChanged();
+    // The settings are kept per instrument serial, across rescans and runs.
+    void loadSettings();
+    void saveSettings() const;
     void refuse(const QString &text);
-    QString pointText(const sweep::Point &point) const;
 
     Ui::SweepWindow *ui;
     QTimer *pacer;
     QElapsedTimer clock;
-    double minFreq;
-    double maxFreq;
-    QString unit;
+    QString serial;
+    sweep::Limits limits;
+    bool loading = false;
     // Start, stop and step texts of each mode, kept while another is shown.
     std::array<QStringList, ModeCount> rangeTexts;
     int shownMode = FrequencyMode;

@@ -5,6 +5,7 @@
 #include "link/commandset.h"
 #include "link/modeltable.h"
 #include "link/replyparser.h"
+#include "link/sweeppoints.h"
 #include "link/unitvalue.h"
 #include "link/visa.h"
 #include "tab/digitknob.h"
@@ -168,6 +169,7 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     connect(sweepWindow, &SweepWindow::sendPoint, this, &UsbStickTab::sendSweepPoint);
     connect(sweepWindow, &SweepWindow::logMsg, this, &UsbStickTab::logMsg);
     connect(sweepWindow, &SweepWindow::runningChanged, this, &UsbStickTab::sweepRunningChanged);
+    connect(sweepWindow, &SweepWindow::pointSent, this, &UsbStickTab::showSweepPoint);
     connect(this, &UsbStickTab::connectionLost, sweepWindow, &SweepWindow::stopSweep);
 }
 
@@ -323,6 +325,8 @@ void UsbStickTab::refreshInterface()
         return;
     }
 
+    if (readingsPaused)
+        showReadingsPaused(false);
     const QString error = refreshPass();
     if (!error.isEmpty()) {
         // Widgets set so far keep their values; queued lines wait for the
@@ -350,7 +354,8 @@ QString UsbStickTab::refreshPass()
     const auto ask = [&](const char *query) {
         visa::writeLine(instrument, QLatin1String(query));
         status = visa::readReply(instrument, &reply);
-        return status >= 0;
+        // A cut reply is unreadable, not a shorter value.
+        return status >= 0 && status != visa::ReplyCut;
     };
     const auto readError = [&] { return QStringLiteral("Read Error: Code %1").arg(qint64(status)); };
 
@@ -487,9 +492,12 @@ QString UsbStickTab::refreshPass()
 
 void UsbStickTab::showInputError(const QString &text)
 {
-    QMessageBox box;
-    box.setText(text);
-    box.exec();
+    // Owned by the tab and shown without an event loop of its own: a rescan
+    // may delete the tab while the box is up, and the box goes with it.
+    auto *box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setText(text);
+    box->open();
 }
 
 void UsbStickTab::on_freq_button_clicked()
@@ -698,7 +706,10 @@ void UsbStickTab::tabsChanged()
 void UsbStickTab::closeStateViewer()
 {
     closing = true;
-    sweepWindow->close();
+    // The tab's open boxes go unanswered.
+    for (QDialog *dialog : findChildren<QDialog *>())
+        dialog->reject();
+    closeSweepWindow();
     stopRefresh();
     stateViewer->close();
     thresWindow->close();
@@ -707,6 +718,14 @@ void UsbStickTab::closeStateViewer()
 }
 
 // --- Sweeps --------------------------------------------------------------------
+
+void UsbStickTab::closeSweepWindow()
+{
+    for (QDialog *dialog : sweepWindow->findChildren<QDialog *>())
+        dialog->reject();
+    sweepWindow->stopSweep();
+    sweepWindow->close();
+}
 
 void UsbStickTab::on_sweep_btn_clicked()
 {
@@ -727,9 +746,42 @@ void UsbStickTab::sendSweepPoint(const QStringList &lines)
     stopRefresh();
 }
 
+void UsbStickTab::showSweepPoint(const sweep::Point &point, const QString &progress)
+{
+    // A field the operator is typing in keeps the operator's text.
+    const auto show = [](QLineEdit *edit, const QString &text) {
+        if (!(edit->hasFocus() && edit->isModified()))
+            edit->setText(text);
+    };
+    if (point.frequency)
+        show(ui->freq_text, QString::number(*point.frequency, 'f', frequencyDecimals));
+    if (point.power)
+        show(ui->Powe_Val, cmd::formatPower(*point.power));
+    QString where = progress;
+    if (!where.isEmpty())
+        where[0] = where.at(0).toLower();
+    ui->sweep_status_lbl->setText(QStringLiteral("Sweeping: %1 \u2014 readings paused").arg(where));
+}
+
+void UsbStickTab::showReadingsPaused(bool paused)
+{
+    readingsPaused = paused;
+    for (QWidget *reading : {ui->label_6, ui->act_freq_lbl, ui->label_2, ui->lock_lbl, ui->atten_stat_lbl,
+                             ui->temp_title_lbl, ui->temp_lbl})
+        reading->setEnabled(!paused);
+    const QString note = QStringLiteral("Not read while a sweep runs");
+    for (QWidget *reading : {ui->act_freq_lbl, ui->lock_lbl, ui->atten_stat_lbl, ui->temp_lbl})
+        reading->setToolTip(paused ? note : QString());
+}
+
 void UsbStickTab::sweepRunningChanged(bool running)
 {
     sweeping = running;
+    if (running) {
+        showReadingsPaused(true);
+        ui->sweep_status_lbl->setText(QStringLiteral("Sweeping \u2014 readings paused"));
+    }
+    ui->sweep_status_lbl->setVisible(running);
     stopRefresh();
     if (!running && isVisible())
         resumeRefresh();

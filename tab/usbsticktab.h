@@ -10,6 +10,10 @@
 #include <optional>
 
 class DigitKnob;
+namespace sweep {
+struct Point;
+}
+
 class QButtonGroup;
 class QTimer;
 class SweepWindow;
@@ -35,6 +39,9 @@ public:
 
     // Schedules the next refresh one timer interval from now.
     void startRefresh();
+    // Stops a running sweep, with its stop line, and closes the sweep window
+    // and its dialogs.
+    void closeSweepWindow();
 
 signals:
     void logMsg(QString msg);
@@ -131,11 +138,18 @@ private:
 private slots:
     void on_sweep_btn_clicked();
     void sendSweepPoint(const QStringList &lines);
+    // Shows the point last sent where the tab shows what it sets.
+    void showSweepPoint(const sweep::Point &point, const QString &progress);
     void sweepRunningChanged(bool running);
 
 private:
+    // Greys the readings that are not polled during a sweep; the next
+    // refresh pass after it shows them normally again.
+    void showReadingsPaused(bool paused);
+
     SweepWindow *sweepWindow = nullptr;
     bool sweeping = false;
+    bool readingsPaused = false;
 };
 
 #endif // USBSYNTH_USBSTICKTAB_H

@@ -16,6 +16,10 @@ class SimFixture
 public:
     SimFixture()
     {
+        // Settings the panel keeps go to a folder of this test run's own,
+        // never the user's; Qt reads the variable once, on first use.
+        static QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         QDir::setCurrent(dir.path());
         qputenv("USBSYNTH_SIM_CONFIG", path("sim.json").toLocal8Bit());
         qputenv("USBSYNTH_SIM_TRACE", path("trace.txt").toLocal8Bit());
@@ -91,26 +95,31 @@ class BoxCatcher
 public:
     BoxCatcher()
     {
-        QObject::connect(&poll, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                box->done(QMessageBox::Ok);
-                if (!expecting)
-                    QTest::qFail(qPrintable("unexpected message box: " + box->text()), __FILE__, __LINE__);
-                texts << box->text();
-            }
-        });
+        QObject::connect(&poll, &QTimer::timeout, [this] { closeBoxes(); });
         poll.start(10);
     }
     // Runs an action that may raise message boxes; returns their texts.
+    // Boxes that are still up when the action returns are closed then.
     QStringList expect(const std::function<void()> &action)
     {
         expecting = true;
         action();
+        closeBoxes();
         expecting = false;
         return std::exchange(texts, {});
     }
 
 private:
+    void closeBoxes()
+    {
+        while (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            texts << box->text();
+            box->done(QMessageBox::Ok);
+            if (!expecting)
+                QTest::qFail(qPrintable("unexpected message box: " + box->text()), __FILE__, __LINE__);
+        }
+    }
+
     QTimer poll;
     QStringList texts;
     bool expecting = false;

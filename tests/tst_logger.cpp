@@ -31,6 +31,8 @@ private slots:
         });
     }
     void init() { debugLines.clear(); }
+    void oneLine_data();
+    void oneLine();
     void messages();
     void blockedLog_data();
     void blockedLog();
@@ -50,16 +52,38 @@ private:
     const QString header = QStringLiteral("Runtime Log - ") + QDate::currentDate().toString(Qt::TextDate);
 };
 
+void tst_logger::oneLine_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("line feed") << "a\n12:00:00 b" << "a\\n12:00:00 b";
+    QTest::newRow("CR LF, tab") << "a\r\n\tb" << "a\\r\\n\\tb";
+    QTest::newRow("NUL, 0x1f; blank kept") << QString(QChar(0)) + QChar(0x1f) + u' ' << "\\x00\\x1f ";
+    QTest::newRow("escape sequence") << "\x1b[31mred" << "\\x1b[31mred";
+    QTest::newRow("DEL; ~ kept") << "~\x7f" << "~\\x7f";
+    QTest::newRow("C1 from 0x80 to 0x9f; no-break space kept") << QString::fromUtf16(u"\u0080\u0085\u009f\u00a0")
+                                                                << QString::fromUtf16(u"\\x80\\x85\\x9f\u00a0");
+    QTest::newRow("line and paragraph separators") << QString::fromUtf16(u"\u2028\u2029") << "\\u2028\\u2029";
+    QTest::newRow("text as it is") << QString::fromUtf16(u"C:\\n 23 \u00b0C") << QString::fromUtf16(u"C:\\n 23 \u00b0C");
+}
+
+void tst_logger::oneLine()
+{
+    QFETCH(QString, message);
+    QTEST(logger::oneLine(message), "line");
+}
+
 void tst_logger::messages()
 {
     QFile old(path); // left from an earlier run: replaced
     QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && old.write("Runtime Log - yesterday\n12:00:00 old\n") > 0);
 
-    const QStringList messages{QStringLiteral("first\nsecond"), QString(), QStringLiteral("Temp 23 \u00b0C")};
+    const QStringList messages{QStringLiteral("first\n12:00:00 second"), QString(), QStringLiteral("Temp 23 \u00b0C")};
     logger log;
     for (const QString &message : messages)
         log.new_log(message);
-    QCOMPARE(logLines(), QStringList{header} + messages);
+    QCOMPARE(logLines(), (QStringList{header, "first\\n12:00:00 second"} + messages.mid(1)));
     QVERIFY(debugLines.isEmpty());
 }
 

@@ -5,8 +5,13 @@
 #include "simfixture.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSpinBox>
 #include <QSplashScreen>
 #include <QTabWidget>
 #include <QTextDocumentFragment>
@@ -50,6 +55,40 @@ QString splashShowed()
 
 void deleteClosedTabs() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
+QByteArray instruments(bool a, bool b)
+{
+    QByteArrayList entries;
+    if (a)
+        entries << R"({"resource": "USB0::0x3A7C::0x000F::SNA::INSTR", "idn": "Q,774-4400,SNA,V4.1.0"})";
+    if (b)
+        entries << R"({"resource": "USB0::0x3A7C::0x0011::SNB::INSTR", "idn": "Q,VX27H774-20,SNB,V3.2.0"})";
+    return R"({"resources": [)" + entries.join(", ") + "]}";
+}
+
+// The sweep window of a page, opened with the tab's Sweep button.
+QWidget *openSweep(MainWindow &window, int page)
+{
+    tabs(window)->widget(page)->findChild<QPushButton *>(QStringLiteral("sweep_btn"))->click();
+    const QString title = QStringLiteral("Sweep - SN:") + tabs(window)->tabText(page).mid(3);
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top->inherits("SweepWindow") && top->windowTitle() == title)
+            return top;
+    }
+    return nullptr;
+}
+
+// A frequency sweep from start to stop in steps, 10 ms a point, started.
+void startSweep(QWidget *sweep, const char *start, const char *stop, const char *step)
+{
+    sweep->findChild<QComboBox *>(QStringLiteral("mode_cmb"))->setCurrentIndex(0);
+    sweep->findChild<QRadioButton *>(QStringLiteral("step_rad"))->setChecked(true);
+    sweep->findChild<QLineEdit *>(QStringLiteral("start_txt"))->setText(QLatin1String(start));
+    sweep->findChild<QLineEdit *>(QStringLiteral("stop_txt"))->setText(QLatin1String(stop));
+    sweep->findChild<QLineEdit *>(QStringLiteral("step_txt"))->setText(QLatin1String(step));
+    sweep->findChild<QSpinBox *>(QStringLiteral("dwell_spn"))->setValue(10);
+    sweep->findChild<QPushButton *>(QStringLiteral("start_btn"))->click();
+}
+
 } // namespace
 
 class tst_mainwindow : public QObject
@@ -62,6 +101,10 @@ private slots:
     void scansKeepSupportedInstruments();
     void noLibrary();
     void rescansRebuildTheSamePages();
+    void boxGoesWithItsTab_data();
+    void boxGoesWithItsTab();
+    void closingStopsSweeps();
+    void messagesStayOneLine();
 
 private:
     std::unique_ptr<SimFixture> sim;
@@ -174,6 +217,117 @@ void tst_mainwindow::rescansRebuildTheSamePages()
     auto *status = window.findChild<QLabel *>(QStringLiteral("status_lbl"));
     QCOMPARE(status->text(), sim->log().split(QLatin1Char('\n')).value(1));
     QCOMPARE(status->textFormat(), Qt::PlainText); // instrument texts are not markup
+}
+
+void tst_mainwindow::boxGoesWithItsTab_data()
+{
+    QTest::addColumn<QString>("box");          // of the first tab: input, refusal (sweep window), browse (its file dialog)
+    QTest::addColumn<bool>("otherSweepLost");  // or else the first tab's own instrument is unplugged
+    QTest::addColumn<QString>("text");         // of the message box
+
+    QTest::newRow("refusal, unplugged") << "refusal" << false << "Start and stop must be numbers";
+    QTest::newRow("file dialog, unplugged") << "browse" << false << "";
+    QTest::newRow("refusal, sweeping instrument lost") << "refusal" << true << "Start and stop must be numbers";
+    QTest::newRow("file dialog, sweeping instrument lost") << "browse" << true << "";
+    QTest::newRow("input error, sweeping instrument lost") << "input" << true << "Frequency Not Recognized";
+}
+
+void tst_mainwindow::boxGoesWithItsTab()
+{
+    QFETCH(QString, box);
+    QFETCH(bool, otherSweepLost);
+    QFETCH(QString, text);
+    sim->configure(instruments(true, true));
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (otherSweepLost) {
+        startSweep(openSweep(window, 1), "10", "20", "0.001");
+        QTRY_VERIFY(sim->writes(SnB).contains(QStringLiteral("FREQ:SET 10.001")));
+    }
+
+    // The loss comes while the box is up. It is due before the box opens, in
+    // case the box runs an event loop of its own.
+    QTimer::singleShot(50, &window, [&] { sim->configure(instruments(otherSweepLost, !otherSweepLost)); });
+    QTimer::singleShot(10000, &window, [] {
+        if (QWidget *stuck = QApplication::activeModalWidget())
+            stuck->close();
+    });
+    QWidget *tab = tabs(window)->widget(0);
+    if (box == QLatin1String("input")) {
+        tab->findChild<QLineEdit *>(QStringLiteral("freq_text"))->setText(QStringLiteral("nan"));
+        tab->findChild<QPushButton *>(QStringLiteral("freq_button"))->click();
+    } else {
+        QWidget *sweep = openSweep(window, 0);
+        sweep->findChild<QLineEdit *>(QStringLiteral("start_txt"))->setText(QStringLiteral("nan"));
+        if (box == QLatin1String("browse"))
+            sweep->findChild<QComboBox *>(QStringLiteral("mode_cmb"))->setCurrentIndex(2);
+        sweep->findChild<QPushButton *>(box == QLatin1String("browse") ? "list_browse_btn" : "start_btn")->click();
+    }
+    const QPointer<QWidget> opened = QApplication::activeModalWidget();
+    QVERIFY(opened);
+    QCOMPARE(opened->property("text").toString(), text);
+
+    QTRY_COMPARE_WITH_TIMEOUT(pages(window), QStringList(otherSweepLost ? "SN:SNA polls" : "SN:SNB polls"), 5000);
+    // Gone with its tab, unanswered.
+    QVERIFY(!QApplication::activeModalWidget());
+    deleteClosedTabs();
+    QVERIFY(opened.isNull());
+    const QStringList logged = sim->logMessages();
+    QCOMPARE(logged.filter(QStringLiteral("Connection Error: Code -1073807343")).size(), 1);
+    if (otherSweepLost)
+        QCOMPARE(logged.filter(QRegularExpression(QStringLiteral("^Sweep stopped after \\d+ of 10001 points$"))).size(), 1);
+    QCOMPARE(sim->writes(SnA).filter(QRegularExpression(QStringLiteral("[^?]$"))), QStringList());
+}
+
+void tst_mainwindow::closingStopsSweeps()
+{
+    sim->configure(instruments(true, false));
+    MainWindow window;
+    window.show();
+    window.findChild<QPushButton *>(QStringLiteral("About_btn"))->click();
+    QWidget *sweep = openSweep(window, 0);
+    startSweep(sweep, "100", "4000", "1");
+    QTRY_VERIFY(sim->writes(SnA).contains(QStringLiteral("FREQ:SET 101")));
+
+    // The About window keeps the panel running; the sweep ends with the main window.
+    window.close();
+    const auto sent = [&] { return sim->writes(SnA).filter(QStringLiteral("FREQ:SET ")).size(); };
+    QCOMPARE(sim->logMessages().last(), QStringLiteral("Sweep stopped after %1 of 3901 points").arg(sent()));
+    const qsizetype stoppedAt = sent();
+    QTest::qWait(100);
+    QCOMPARE(sent(), stoppedAt);
+    QVERIFY(!sweep->isVisible());
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    QWidget *about = *std::find_if(tops.begin(), tops.end(), [](QWidget *top) { return top->inherits("aboutSplash"); });
+    QVERIFY(about->isVisible());
+    about->close();
+}
+
+void tst_mainwindow::messagesStayOneLine()
+{
+    // A list file named to look like a log line of its own.
+    sim->configure(instruments(true, false));
+    const QString list = sim->path(QStringLiteral("a\n12:00:00 Sweep stopped after 1 of 1 points.csv"));
+    QFile file(list);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("100\n") == 4);
+    file.close();
+    MainWindow window;
+    QSignalSpy messages(&window, &MainWindow::logMessage);
+    QWidget *sweep = openSweep(window, 0);
+    sweep->findChild<QComboBox *>(QStringLiteral("mode_cmb"))->setCurrentIndex(2);
+    sweep->findChild<QLineEdit *>(QStringLiteral("list_file_txt"))->setText(list);
+    sweep->findChild<QPushButton *>(QStringLiteral("start_btn"))->click();
+    QTRY_COMPARE(messages.count(), 2); // started, stopped
+    // The status line shows the last message as the log has it.
+    emit window.logMessage(QStringLiteral("\x1b[2J\r"));
+
+    const QStringList lines = sim->log().split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.first().contains(QLatin1String("list a\\n12:00:00 Sweep stopped after 1 of 1 points.csv")),
+             qPrintable(lines.first()));
+    QVERIFY(lines.last().endsWith(QLatin1String(" \\x1b[2J\\r")));
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("status_lbl"))->text(), lines.last());
 }
 
 QTEST_MAIN(tst_mainwindow)

@@ -63,6 +63,7 @@ private slots:
     void inputs();
     void timersAndClosing();
     void failedOpenKeepsTheQueue();
+    void batchWaitsForPass();
     void digitSteps_data();
     void digitSteps();
     void noAccidentalChanges();
@@ -211,6 +212,8 @@ void tst_tabatwork::refreshPass_data()
     shows("unlocked", R"("FREQ:LOCK?": "0")",
           {"lock_lbl=:/Icons/Lock-Unlock-icon.png", "lock_lbl.toolTip=PLL unlocked",
            "lock_lbl.accessibleName=PLL unlocked"});
+    shows("divider 1", R"("FREQ:REF:DIV?": "1")", {"ref_div_cmb.currentText=1"});
+    shows("divider 127", R"("FREQ:REF:DIV?": "127")", {"ref_div_cmb.currentText=127"});
     // Settings changed elsewhere: the form follows, the instrument is left alone.
     shows("other settings", R"("FREQ:REF:EXT?": "1", "FREQ:PLLM?": "1", "FREQ:REF:DIV?": "8")",
           {"ref_ext_radio.checked=true", "pllm_int_rad.checked=true", "ref_div_cmb.currentText=8",
@@ -237,6 +240,9 @@ void tst_tabatwork::refreshPass_data()
     fails("POWE:SET?", "-90.5", "Power Range Error");
     fails("POWE:SET?", "91 MAX", "Power Range Error");
     fails("FREQ:SET?", "abc", "Bad FREQ:SET response");
+    // Cut to "10." at the reply's 255 characters: unreadable, not 10 GHz.
+    QTest::newRow("FREQ:SET? cut") << Ghz << replies(R"("FREQ:SET?": ")" + QString(252, u' ') + R"(10.5")")
+                                   << "FREQ:SET?" << QStringList{"Read Error: Code 1073676294"} << QStringList();
     fails("FREQ:SET?", "4.99", "Frequency Range Error");
     fails("FREQ:SET?", "10.01", "Frequency Range Error");
     fails("FREQ:RETACT?", "n/a", "Unrecognized FREQ:RETACT response");
@@ -298,6 +304,7 @@ void tst_tabatwork::inputs_data()
     row("RF not read yet", {"power_btn"}, {});
     row("reference source", {"ref_int_radio", "ref_ext_radio"}, {"FREQ:REF:EXT 0", "FREQ:REF:EXT 1"});
     row("divider 8, once", {"refreshInterface()", "ref_div_cmb=7"}, {"FREQ:REF:DIV 8"});
+    row("dividers 127 and 1", {"ref_div_cmb=126", "ref_div_cmb=0"}, {"FREQ:REF:DIV 127", "FREQ:REF:DIV 1"});
     row("PLL mode", {"pllm_int_rad", "pllm_frac_rad"}, {"FREQ:PLLM 1", "FREQ:PLLM 0"});
     row("state 5", {"state_cmb=2", "state_cmb=5", "save_state_btn", "set_default_btn", "load_state_btn"},
         {"SYST:SAVESTATE 5", "SYST:BOOTSTATE 5", "SYST:LOADSTATE 5"});
@@ -337,6 +344,11 @@ void tst_tabatwork::inputs_data()
     row("power 95", {"Powe_Val:95"}, {"box:Power Range Error\n" + powerHint});
     row("power -90.01", {"Powe_Val:-90.01"}, {"box:Power Range Error\n" + powerHint});
     row("power 90.01 dBm", {"Powe_Val:90.01 dBm"}, {"box:Power Range Error\n" + powerHint});
+    // No exponent on the wire, and never -0: power goes out to 0.01 dB.
+    row("power 1e-7", {"Powe_Val:1e-7"}, {"POWE:SET 0"});
+    row("power -0.004", {"Powe_Val:-0.004"}, {"POWE:SET 0"});
+    row("power -2.345", {"Powe_Val:-2.345"}, {"POWE:SET -2.35"});
+    row("power 9e1", {"Powe_Val:9e1"}, {"POWE:SET 90"});
     row("reference 10", {"reference_freq_txt:10"}, {"FREQ:REF:FREQ 10"});
     row("reference 100", {"reference_freq_txt:100"}, {"FREQ:REF:FREQ 100"});
     row("reference 050", {"reference_freq_txt: 050"}, {"FREQ:REF:FREQ 50"});
@@ -345,6 +357,8 @@ void tst_tabatwork::inputs_data()
     row("reference 50.5", {"reference_freq_txt:50.5"}, {});
     row("threshold 42.125", {"thres_txt:42.125"}, {"SYST:TEMPTHRES 42.125"});
     row("threshold abc", {"thres_txt:abc"}, {});
+    row("threshold 1e9", {"thres_txt:1e9"}, {"SYST:TEMPTHRES 1000000000"});
+    row("threshold 1e-7", {"thres_txt:1e-7"}, {"SYST:TEMPTHRES 0.0000001"});
 }
 
 void tst_tabatwork::inputs()
@@ -615,6 +629,26 @@ void tst_tabatwork::nothingClipped()
             }
         }
     }
+}
+
+// A command issued while a refresh pass holds the instrument goes out after
+// the pass, in a session of its own: not lost, not inside the pass.
+void tst_tabatwork::batchWaitsForPass()
+{
+    sim.configure(config(QStringLiteral(R"(, "faults": {"readStatus": {"SYST:READSTATE?": -1073807298}})")));
+    open(Ghz);
+    // The failed dump read is reported in the middle of the pass.
+    bool clicked = false;
+    connect(tab.get(), &UsbStickTab::logMsg, this, [&] {
+        if (!std::exchange(clicked, true))
+            w<QPushButton>("set_min_powe_btn")->click();
+    });
+    QCOMPARE(pass(), GhzQueries + QStringList{"POWE:SET MIN"});
+    QVERIFY(clicked);
+    QCOMPARE(sim.count(QLatin1Char('O'), Ghz), 2);
+    QStringList sessions = sim.trace().filter(QRegularExpression(QStringLiteral("^[OC] ")));
+    QCOMPARE(sessions.replaceInStrings(QRegularExpression(QStringLiteral(" .*")), QString()).join(QString()), "OCOC");
+    QVERIFY(timer()->isActive());
 }
 
 QTEST_MAIN(tst_tabatwork)

@@ -25,7 +25,9 @@ void tst_visalibrary::initTestCase()
 {
     sim.configure(R"({"resources": [
         {"resource": "USB0::0x3A7C::0x0010::LONG1::INSTR", "idn": "Q,774,LONG1,V4.1", "faults": {"timeoutMs": 50},
-         "replies": {"BIG?": ")" + QByteArray(996, 'x') + R"(TAIL", "BARE?": {"text": "12.5", "lineFeed": false}}}]})");
+         "replies": {"BIG?": ")" + QByteArray(996, 'x') + R"(TAIL", "BARE?": {"text": "12.5", "lineFeed": false},
+                     "FITS?": ")" + QByteArray(254, 'x') + R"(", "OVER?": ")" + QByteArray(255, 'x') + R"(",
+                     "FULL?": {"text": ")" + QByteArray(255, 'x') + R"(", "lineFeed": false}}}]})");
 }
 
 void tst_visalibrary::loads_data()
@@ -76,7 +78,11 @@ void tst_visalibrary::boundedIo_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("1000 bytes keep 255") << "BIG?" << int(VI_SUCCESS) << QString(255, 'x');
+    // A reply that fills the 255 bytes without its line feed was cut.
+    QTest::newRow("1000 bytes keep 255, cut") << "BIG?" << int(VI_SUCCESS_MAX_CNT) << QString(255, 'x');
+    QTest::newRow("254 and line feed fit") << "FITS?" << int(VI_SUCCESS) << QString(254, 'x') + '\n';
+    QTest::newRow("255 and line feed, cut") << "OVER?" << int(VI_SUCCESS_MAX_CNT) << QString(255, 'x');
+    QTest::newRow("255 without line feed, cut") << "FULL?" << int(VI_SUCCESS_MAX_CNT) << QString(255, 'x');
     QTest::newRow("no line feed") << "BARE?" << int(VI_SUCCESS) << "12.5";
     QTest::newRow("unanswered, percent is no directive") << "FREQ:SET %s%d%n" << int(VI_ERROR_TMO) << QString();
 }

@@ -46,6 +46,17 @@ void tst_vocabulary::commands_data()
     QTest::newRow("MHz frequency, no exponent") << cmd::setFrequency(4400.0) << "FREQ:SET 4400\n";
     QTest::newRow("power -2.50") << cmd::setPower(-2.50f) << "POWE:SET -2.5\n";
     QTest::newRow("threshold 42.125") << cmd::temperatureThreshold(42.125f) << "SYST:TEMPTHRES 42.125\n";
+    // Never an exponent, never -0.
+    QTest::newRow("power near 0") << cmd::setPower(5.55112e-17) << "POWE:SET 0\n";
+    QTest::newRow("power -0.004") << cmd::setPower(-0.004) << "POWE:SET 0\n";
+    QTest::newRow("power half away from 0") << cmd::setPower(-2.345) << "POWE:SET -2.35\n";
+    QTest::newRow("power huge") << cmd::setPower(1e20) << "POWE:SET 100000000000000000000\n";
+    QTest::newRow("frequency tiny") << cmd::setFrequency(1.5e-7) << "FREQ:SET 0.00000015\n";
+    QTest::newRow("frequency 1e10") << cmd::setFrequency(1e10) << "FREQ:SET 10000000000\n";
+    QTest::newRow("frequency rounds up") << cmd::setFrequency(9.9999999999) << "FREQ:SET 10\n";
+    QTest::newRow("threshold 1e9") << cmd::temperatureThreshold(1.234567e9) << "SYST:TEMPTHRES 1234570000\n";
+    QTest::newRow("threshold -1e-7") << cmd::temperatureThreshold(-1e-7) << "SYST:TEMPTHRES -0.0000001\n";
+    QTest::newRow("threshold 1e-30") << cmd::temperatureThreshold(-1e-30) << "SYST:TEMPTHRES 0\n";
     QTest::newRow("reference") << cmd::referenceFrequency(50) << "FREQ:REF:FREQ 50\n";
     QTest::newRow("divider 127") << cmd::referenceDivider(127) << "FREQ:REF:DIV 127\n";
     QTest::newRow("pll integer") << cmd::pllMode(1) << "FREQ:PLLM 1\n";

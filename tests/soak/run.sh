@@ -42,7 +42,7 @@ soak() {
         export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     fi
     echo "soak: $seconds s, seed $seed, $(basename "$dir"), in $work"
-    (cd "$work" && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/runtime USBSYNTH_VISA_LIBRARY=$dir/bin/libusbsynth-sim.so \
+    (cd "$work" && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config USBSYNTH_VISA_LIBRARY=$dir/bin/libusbsynth-sim.so \
         USBSYNTH_SOAK_SECONDS=$seconds USBSYNTH_SOAK_SEED=$seed timeout --kill-after=30 $((seconds + 600)) \
         env LD_PRELOAD="$preload" "$dir/bin/usbsynth" >stdout 2>stderr)
     rc=$?

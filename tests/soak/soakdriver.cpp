@@ -16,12 +16,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QtTest/qtestspontaneevent.h>
 
 #include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 
 // Present when the program runs with AddressSanitizer.
@@ -57,6 +60,16 @@ bool counted(const QString &line)
 {
     static const QRegularExpression echo(QStringLiteral("^FREQ:(REF:EXT|PLLM|REF:DIV) |\\?$"));
     return !line.isEmpty() && !echo.match(line).hasMatch();
+}
+
+// The plain decimal of a whole number of 10^-decimals units, without
+// trailing zeros: what the panel sends for a value on that resolution.
+QString decimal(qint64 units, int decimals)
+{
+    QString text = QString::number(double(units) / std::pow(10.0, decimals), 'f', decimals);
+    if (text.contains(QLatin1Char('.')))
+        text.remove(QRegularExpression(QStringLiteral("\\.?0+$")));
+    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
 }
 
 qint64 residentKb()
@@ -120,6 +133,8 @@ public:
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
                 box->accept();
         });
+        // Boxes stay up after the action that raised them, until closed here.
+        boxCloser.start(10);
         QCoreApplication::instance()->installEventFilter(this);
     }
 
@@ -172,6 +187,23 @@ public:
 
 public slots:
     void recordLog(QString message) { messages << message; }
+
+    // A sweep's stop line says how many points went out: the first that
+    // many of its lines were asked for.
+    void sweepLogged(QString message)
+    {
+        const auto stopped = QRegularExpression(QStringLiteral("^Sweep stopped after (\\d+) ")).match(message);
+        if (!stopped.hasMatch())
+            return;
+        const QStringList points = sender()->property("soakPoints").toStringList();
+        const QString descriptor = sender()->property("soakDescriptor").toString();
+        const qint64 sent = stopped.captured(1).toLongLong();
+        if (sent > 0 && points.isEmpty())
+            failures << QStringLiteral("%1: a refused sweep sent %2 points").arg(descriptor).arg(sent);
+        for (qint64 i = 0; i < sent && !points.isEmpty(); ++i)
+            for (const QString &line : points.at(i % points.size()).split(QLatin1Char('|')))
+                ++issued[descriptor + ' ' + line];
+    }
 
 private:
     int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
@@ -253,9 +285,7 @@ private:
             busy = true;
             const QString serial = tabs->tabText(tabs->currentIndex()).mid(3);
             const auto instrument = std::find_if(bench.cbegin(), bench.cend(), [&](const Instrument &i) { return i.serial == serial; });
-            boxCloser.start(10);
             const QString line = operate(tab);
-            boxCloser.stop();
             if (counted(line) && instrument->reachable())
                 ++issued[instrument->descriptor() + ' ' + line];
             busy = false;
@@ -274,9 +304,11 @@ private:
     QString operate(QWidget *tab)
     {
         // Frequency, power, power min, power max, RF, reference, reference
-        // frequency, divider, PLL mode, stored state, view states, knob steps,
-        // a stray wheel.
-        const int choice = std::discrete_distribution<int>({14, 12, 4, 4, 8, 8, 8, 8, 8, 12, 3, 8, 4})(rng);
+        // frequency, divider, PLL mode, stored state, view states, sweep,
+        // knob steps, a stray wheel.
+        const int choice = std::discrete_distribution<int>({14, 12, 4, 4, 8, 8, 8, 8, 8, 12, 3, 10, 8, 4})(rng);
+        if (choice == 11)
+            return sweep(tab), QString();
         if (choice == 0) {
             // The range from the group's title, e.g. "Frequency (5-10 GHz)".
             const auto range = QRegularExpression(QStringLiteral("\\((\\d+)-(\\d+) (\\w)")).match(child<QGroupBox>(tab, "freq_gbx").title());
@@ -306,7 +338,7 @@ private:
                 return QStringLiteral("POWE:SET MAX");
             bool number = false;
             const double dBm = QString(text).remove(QRegularExpression(QStringLiteral("\\s*dbm$"), QRegularExpression::CaseInsensitiveOption)).toDouble(&number);
-            return number && dBm >= -90 && dBm <= 90 ? "POWE:SET " + QString::number(dBm, 'g', 6) : QString();
+            return number && dBm >= -90 && dBm <= 90 ? "POWE:SET " + decimal(std::llround(dBm * 100), 2) : QString();
         }
         if (choice == 2 || choice == 3) {
             child<QAbstractButton>(tab, choice == 2 ? "set_min_powe_btn" : "set_max_powe_btn").click();
@@ -356,7 +388,7 @@ private:
                 return QString(); // state 0 cannot be overwritten
             return QString(button == 0 ? "SYST:LOADSTATE %1" : button == 1 ? "SYST:SAVESTATE %1" : "SYST:BOOTSTATE %1").arg(state);
         }
-        if (choice == 11) {
+        if (choice == 12) {
             // Knob steps in the frequency or power field, by keys or wheel;
             // the settled value goes out once, after the pause.
             const bool power = chance(0.4);
@@ -376,11 +408,11 @@ private:
             if (after == before)
                 return QString();
             if (power)
-                return "POWE:SET " + QString::number(QString(after).remove(QRegularExpression(QStringLiteral("\\s*dbm$"), QRegularExpression::CaseInsensitiveOption)).toDouble(), 'g', 6);
+                return "POWE:SET " + decimal(std::llround(QString(after).remove(QRegularExpression(QStringLiteral("\\s*dbm$"), QRegularExpression::CaseInsensitiveOption)).toDouble() * 100), 2);
             const bool megahertz = child<QGroupBox>(tab, "freq_gbx").title().contains(QLatin1String("MHz"));
             return "FREQ:SET " + QString::number(typedFrequency(after, megahertz).value_or(0), 'g', 10);
         }
-        if (choice == 12) {
+        if (choice == 13) {
             // The wheel over a control that does not have focus changes nothing.
             child<QLineEdit>(tab, "freq_text").setFocus(Qt::OtherFocusReason);
             const char *names[] = {"ref_div_cmb", "state_cmb", "ref_int_radio", "ref_ext_radio", "pllm_frac_rad", "pllm_int_rad", "Powe_Val"};
@@ -392,6 +424,87 @@ private:
         }
         child<QAbstractButton>(tab, "view_state_parameters").click(); // queries only
         return QString();
+    }
+
+    // Opens the tab's sweep window; stops a running sweep, or starts one of a
+    // random mode with short dwells. The lines a sweep will send are worked
+    // out here; how many went out is learned from its stop line, and those
+    // are counted as issued.
+    void sweep(QWidget *tab)
+    {
+        child<QAbstractButton>(tab, "sweep_btn").click();
+        const QString serial = child<QLabel>(tab, "TitleID").text().section(QStringLiteral("SN:"), -1);
+        QWidget *window = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->isVisible() && top->windowTitle() == QStringLiteral("Sweep - SN:") + serial)
+                window = top;
+        if (!window)
+            qFatal("soak: no sweep window for %s", qPrintable(serial));
+        if (!window->property("soakWatched").toBool()) {
+            window->setProperty("soakWatched", true);
+            connect(window, SIGNAL(logMsg(QString)), this, SLOT(sweepLogged(QString)));
+        }
+        auto &stop = child<QAbstractButton>(window, "stop_btn");
+        if (stop.isEnabled()) {
+            if (chance(0.6))
+                stop.click();
+            return;
+        }
+        const auto range = QRegularExpression(QStringLiteral("\\((\\d+)-(\\d+) (\\w+)\\)")).match(child<QGroupBox>(tab, "freq_gbx").title());
+        const int decimals = range.captured(3) == QLatin1String("MHz") ? 3 : 6;
+        const qint64 scale = decimals == 3 ? 1000 : 1000000;
+        const qint64 low = range.captured(1).toLongLong() * scale, high = range.captured(2).toLongLong() * scale;
+        const int mode = uniform(0, 2), direction = uniform(0, 2), count = uniform(1, 12);
+        const bool repeat = chance(0.3);
+        QStringList pass; // the lines of each point, joined by "|"
+        child<QComboBox>(window, "mode_cmb").setCurrentIndex(mode);
+        if (mode < 2) {
+            // Start and step on the resolution; now and then a stop outside the range.
+            const int d = mode == 0 ? decimals : 2;
+            const qint64 first = mode == 0 ? low + uniform(0, 1000) * (high - low) / 2000 : uniform(-9000, 8000);
+            const qint64 step = mode == 0 ? pick({"1", "7", "1000", "123456"}).toLongLong() : pick({"1", "5", "10", "25", "100"}).toLongLong();
+            const qint64 last = first + (count - 1) * step;
+            for (int i = 0; i < count; ++i)
+                pass << (mode == 0 ? "FREQ:SET " : "POWE:SET ") + decimal(first + i * step, d);
+            if (last > (mode == 0 ? high : 9000))
+                pass.clear(); // refused
+            type(child<QLineEdit>(window, "start_txt"), decimal(first, d), false);
+            type(child<QLineEdit>(window, "stop_txt"), decimal(last, d), false);
+            type(child<QLineEdit>(window, "step_txt"), decimal(step, d), false);
+            child<QRadioButton>(window, "step_rad").setChecked(true);
+        } else {
+            // A list in the reach of every model, with mixed line ends.
+            QString text = QStringLiteral("# soak list\n");
+            for (int i = 0; i < count; ++i) {
+                const QString frequency = decimal(low + uniform(0, 1000) * (high - low) / 1000, decimals);
+                const QString power = chance(0.5) ? decimal(uniform(-9000, 9000), 2) : QString();
+                text += frequency + (power.isEmpty() ? QString() : QLatin1Char(',') + power) + pick({"\n", "\r\n", "\r"});
+                pass << "FREQ:SET " + frequency + (power.isEmpty() ? QString() : "|POWE:SET " + power);
+            }
+            const QString file = QDir::current().filePath(QStringLiteral("soak-list.txt"));
+            QFile list(file);
+            if (!list.open(QIODevice::WriteOnly) || list.write(text.toUtf8()) < 0)
+                qFatal("soak: cannot write the sweep list");
+            type(child<QLineEdit>(window, "list_file_txt"), file, false);
+        }
+        QStringList points = pass;
+        if (direction == 1)
+            std::reverse(points.begin(), points.end());
+        if (direction == 2) {
+            for (qsizetype i = pass.size() - 2; i >= 0; --i)
+                points << pass.at(i);
+            if (repeat && points.size() > 1)
+                points.removeLast();
+        }
+        child<QComboBox>(window, "direction_cmb").setCurrentIndex(direction);
+        child<QAbstractButton>(window, "repeat_chk").setChecked(repeat);
+        child<QSpinBox>(window, "dwell_spn").setValue(uniform(10, 40));
+        const auto instrument = std::find_if(bench.cbegin(), bench.cend(), [&](const Instrument &i) { return i.serial == serial; });
+        if (instrument == bench.cend())
+            qFatal("soak: no instrument %s on the bench", qPrintable(serial));
+        window->setProperty("soakPoints", points);
+        window->setProperty("soakDescriptor", instrument->descriptor());
+        child<QAbstractButton>(window, "start_btn").click();
     }
 
     // Memory is compared in one and the same state: the base bench, freshly
