@@ -6,6 +6,7 @@
 #include "link/presets.h"
 #include "link/replyparser.h"
 #include "link/statereading.h"
+#include "link/unitvalue.h"
 #include "link/sweeppoints.h"
 #include "link/visa.h"
 
@@ -23,16 +24,17 @@ constexpr int MinDivider = 1;
 constexpr int MaxDivider = 127;
 constexpr int MaxDwellMs = 3600000;
 
-// A typed frequency in the model's unit.
-std::optional<double> typedFrequency(const QString &text, bool megahertz)
+// A sweep's range as typed, each value with or without a unit, in the
+// plain numbers the sweep's planning reads; a value that does not read is
+// passed on as typed, for the plan to refuse.
+QStringList sweepValues(const QStringList &typed, bool power, bool megahertz)
 {
-    Q_UNUSED(megahertz);
-    return reply::readDouble(text);
-}
-
-std::optional<double> typedPower(const QString &text)
-{
-    return reply::readDouble(text);
+    QStringList values;
+    for (const QString &text : typed) {
+        const std::optional<double> value = power ? units::readPower(text) : units::readFrequency(text, megahertz);
+        values << (value ? cmd::formatFrequency(*value) : text);
+    }
+    return values;
 }
 
 // A whole decimal number, nothing around it.
@@ -319,7 +321,7 @@ int Controller::set(const CommandLine &line)
         } else if (typed.compare(QLatin1String("max"), Qt::CaseInsensitive) == 0) {
             powerLine = QString::fromLatin1(cmd::PowerMaximum);
         } else {
-            const std::optional<double> dBm = typedPower(typed);
+            const std::optional<double> dBm = units::readPower(typed);
             if (!dBm || *dBm < reply::MinPower || *dBm > reply::MaxPower)
                 return refuse(QStringLiteral("--power %1: not min, max or a power from %2 to %3 dBm")
                                   .arg(typed).arg(double(reply::MinPower)).arg(double(reply::MaxPower)));
@@ -349,7 +351,7 @@ int Controller::set(const CommandLine &line)
         if (line.has(QStringLiteral("freq"))) {
             const QString typed = line.value(QStringLiteral("freq"));
             const models::FrequencyRange &range = instrument.range;
-            const std::optional<double> frequency = typedFrequency(typed, range.megahertz);
+            const std::optional<double> frequency = units::readFrequency(typed, range.megahertz);
             if (!frequency || *frequency < double(range.minFreq) || *frequency > double(range.maxFreq))
                 return refuse(QStringLiteral("--freq %1: not a frequency within %2 of %3")
                                   .arg(typed, rangeText(range), instrument.serial));
@@ -441,6 +443,17 @@ int Controller::sweep(const CommandLine &line)
         return Unreachable;
     const Instruments::Instrument &instrument = found.first();
     const QString unit = models::unitText(instrument.range);
+    if (settings.mode != sweep::Mode::List) {
+        const bool power = settings.mode == sweep::Mode::Power;
+        const bool megahertz = instrument.range.megahertz;
+        // The step of a frequency sweep is a frequency too: 10M, 100k.
+        const QStringList typed{settings.start, settings.stop, settings.step};
+        const QStringList values = sweepValues(typed, power, megahertz);
+        settings.start = values.at(0);
+        settings.stop = values.at(1);
+        if (!settings.byPoints)
+            settings.step = values.at(2);
+    }
     const sweep::Limits limits{double(instrument.range.minFreq), double(instrument.range.maxFreq), unit,
                                instrument.range.megahertz ? 3 : 6};
     const sweep::Plan plan = sweep::plan(settings, limits, listText);

@@ -2,6 +2,7 @@
 
 #include "link/commandset.h"
 #include "link/replyparser.h"
+#include "link/unitvalue.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -110,7 +111,7 @@ QList<Point> powerPoints(const QList<double> &values)
     return points;
 }
 
-ListParse parseList(const QString &text)
+ListParse parseList(const QString &text, bool megahertz)
 {
     ListParse result;
     // LF, CRLF and CR alone each end a line.
@@ -134,11 +135,11 @@ ListParse parseList(const QString &text)
         if (fields.size() > 3)
             return bad(QStringLiteral("more than three fields"));
         Point point;
-        point.frequency = reply::readDouble(fields.at(0).trimmed());
+        point.frequency = units::readFrequency(fields.at(0), megahertz);
         if (!point.frequency)
             return bad(QStringLiteral("the frequency is not a number"));
         if (fields.size() > 1 && !fields.at(1).trimmed().isEmpty()) {
-            point.power = reply::readDouble(fields.at(1).trimmed());
+            point.power = units::readPower(fields.at(1));
             if (!point.power)
                 return bad(QStringLiteral("the power is not a number"));
         }
@@ -252,7 +253,7 @@ Plan plan(const Settings &settings, const Limits &limits, const std::optional<QS
         if (settings.listFile.isEmpty() || !listText)
             return refuse(QStringLiteral("Cannot read the list file \"%1\"").arg(settings.listFile));
         const QString name = QFileInfo(settings.listFile).fileName();
-        const ListParse list = parseList(*listText);
+        const ListParse list = parseList(*listText, limits.unit == QLatin1String("MHz"));
         if (list.badLine > 0)
             return refuse(QStringLiteral("Line %1 of %2: %3").arg(list.badLine).arg(name, list.reason));
         if (list.points.isEmpty())
@@ -260,8 +261,12 @@ Plan plan(const Settings &settings, const Limits &limits, const std::optional<QS
         pass = list.points;
         result.description = QStringLiteral("list %1").arg(name);
     } else {
-        const std::optional<double> start = reply::readDouble(settings.start);
-        const std::optional<double> stop = reply::readDouble(settings.stop);
+        // Typed as in the tab: a frequency may carry a unit, a power dBm.
+        const auto read = [&](const QString &text) {
+            return power ? units::readPower(text) : units::readFrequency(text, limits.unit == QLatin1String("MHz"));
+        };
+        const std::optional<double> start = read(settings.start);
+        const std::optional<double> stop = read(settings.stop);
         if (!start || !stop)
             return refuse(QStringLiteral("Start and stop must be numbers"));
         const QString unit = power ? QStringLiteral("dBm") : limits.unit;
@@ -278,7 +283,7 @@ Plan plan(const Settings &settings, const Limits &limits, const std::optional<QS
             result.description += settings.logarithmic ? QStringLiteral(", logarithmic") : QStringLiteral(", linear");
         } else {
             const QString stepUnit = power ? QStringLiteral("dB") : limits.unit;
-            const std::optional<double> step = reply::readDouble(settings.step);
+            const std::optional<double> step = read(settings.step);
             const std::optional<qint64> count = step ? steppedCount(*start, *stop, *step) : std::nullopt;
             if (!count)
                 return refuse(QStringLiteral("The step must be a number greater than 0"));

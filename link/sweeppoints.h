@@ -44,14 +44,16 @@ QList<Point> frequencyPoints(const QList<double> &values);
 QList<Point> powerPoints(const QList<double> &values);
 
 // A list file: one point a line, frequency[,power[,dwell ms]]; "#" starts a
-// comment, blank lines are skipped.
+// comment, blank lines are skipped. A frequency may carry a unit ("2.4G",
+// "100 MHz"), read into the model's unit (MHz when megahertz, else GHz); a
+// power may end in "dBm".
 struct ListParse
 {
     QList<Point> points;
     int badLine = 0; // 1-based number of the first bad line, 0 when none
     QString reason;  // what is wrong with it
 };
-ListParse parseList(const QString &text);
+ListParse parseList(const QString &text, bool megahertz = false);
 
 // The message naming the first point outside the frequency or power range,
 // or an empty text when every point fits. Points count from 1.

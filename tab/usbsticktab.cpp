@@ -7,17 +7,22 @@
 #include "link/replyparser.h"
 #include "link/statereading.h"
 #include "link/sweeppoints.h"
+#include "link/unitvalue.h"
 #include "link/visa.h"
 #include "tab/presetwindow.h"
+#include "tab/digitknob.h"
+#include "tab/entryguard.h"
 #include "tab/sweepwindow.h"
 #include "tab/thresset.h"
 #include "viewer/profile_viewer.h"
 
 #include <QButtonGroup>
 #include <QDebug>
+#include <QGroupBox>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTimer>
 
 namespace {
@@ -26,6 +31,13 @@ constexpr int RefreshIntervalMs = 1000;
 constexpr int DividerCount = 127;
 constexpr int MinReferenceMHz = 10;
 constexpr int MaxReferenceMHz = 100;
+
+// RF on: bold white on a filled red box; off: plain text. The fill and the
+// weight tell them apart without colour.
+constexpr char RfOnStyle[] =
+    "QLabel { background-color: #b00000; color: white; font-weight: bold; border-radius: 3px; padding: 1px 6px; }";
+constexpr char RfOffStyle[] = "QLabel { font-weight: normal; padding: 1px 6px; }";
+constexpr char RfUnknownStyle[] = "QLabel { padding: 1px 6px; }";
 
 int firmwareMajor(const QStringList &firmwareParts)
 {
@@ -76,6 +88,7 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     const models::FrequencyRange range = models::frequencyRange(productId);
     minFreq = range.minFreq;
     frequencyDecimals = range.megahertz ? 3 : 6;
+    megahertz = range.megahertz;
     maxFreq = range.maxFreq;
     ui->freq_gbx->setTitle(QStringLiteral("%1 (%2-%3 %4)")
                                .arg(ui->freq_gbx->title())
@@ -117,6 +130,29 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     ui->thres_lbl->hide();
     ui->Thres_btn->hide();
 
+    // The RF label keeps its padding in every state, so its row never grows.
+    ui->power_lbl->setStyleSheet(QLatin1String(RfUnknownStyle));
+    fitToFont();
+    new EntryGuard(this);
+    frequencyKnob = new DigitKnob(ui->freq_text, [this](const QString &suffix) {
+        std::optional<std::pair<double, double>> limits;
+        if (const std::optional<double> factor = units::frequencyFactor(suffix, megahertz))
+            limits = std::make_pair(double(minFreq) / *factor, double(maxFreq) / *factor);
+        return limits;
+    });
+    powerKnob = new DigitKnob(ui->Powe_Val, [](const QString &suffix) {
+        std::optional<std::pair<double, double>> limits;
+        if (units::readPower(QStringLiteral("0") + suffix))
+            limits = std::make_pair(double(reply::MinPower), double(reply::MaxPower));
+        return limits;
+    });
+    // Polling would overwrite a value being stepped; it resumes once the
+    // settled value is sent.
+    connect(frequencyKnob, &DigitKnob::stepped, this, &UsbStickTab::stopRefresh);
+    connect(powerKnob, &DigitKnob::stepped, this, &UsbStickTab::stopRefresh);
+    connect(frequencyKnob, &DigitKnob::settled, this, &UsbStickTab::on_freq_button_clicked);
+    connect(powerKnob, &DigitKnob::settled, this, &UsbStickTab::on_Powe_set_clicked);
+
     initialised = true;
     currentState = 0;
     refreshTimer->stop();
@@ -128,7 +164,6 @@ UsbStickTab::UsbStickTab(visa::Session resourceManager, QString resourceName, QS
     connect(sweepWindow, &SweepWindow::pointSent, this, &UsbStickTab::showSweepPoint);
     connect(this, &UsbStickTab::connectionLost, sweepWindow, &SweepWindow::stopSweep);
 
-    megahertz = range.megahertz;
     presetWindow = new PresetWindow(serial, range, [this](QString *unknown) -> std::optional<presets::Preset> {
         QStringList missing;
         const ReadSettings &read = lastRead;
@@ -188,6 +223,55 @@ void UsbStickTab::showReferenceSource(bool external)
     // The reference frequency can be entered only for an external reference.
     ui->reference_freq_txt->setEnabled(external);
     ui->set_ref_freq_btn->setEnabled(external);
+}
+
+void UsbStickTab::fitToFont()
+{
+    // The form's fixed sizes suit the default font; a larger font (or another
+    // style) gets the room its texts need, the longest they will show included.
+    const auto atLeast = [](QWidget *widget, QSize needed) {
+        widget->setMaximumSize(widget->maximumSize().expandedTo(needed));
+        widget->setMinimumSize(widget->minimumSize().expandedTo(needed).boundedTo(widget->maximumSize()));
+    };
+    const int buttonMargins = 2 * style()->pixelMetric(QStyle::PM_ButtonMargin);
+    const int frameMargins = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        const QString longest = button == ui->save_state_btn ? QStringLiteral("Save Current\n Parameters to:\nState 0")
+                                                             : button->text();
+        QSize content = button->fontMetrics().size(Qt::TextShowMnemonic, longest);
+        if (!button->icon().isNull())
+            content.rwidth() += button->iconSize().width() + 4;
+        atLeast(button, content + QSize(buttonMargins, frameMargins));
+    }
+    for (const auto &[label, longest] : {std::pair{ui->act_freq_lbl, "00.000000 GHz"}, {ui->temp_lbl, "-00.00 C"},
+                                         {ui->atten_stat_lbl, "Power is set to Maximum"}}) {
+        const QString shown = label->text();
+        label->setText(QLatin1String(longest));
+        const QSize needed = label->minimumSizeHint();
+        label->setText(shown);
+        atLeast(label, QSize(needed.width(), 0));
+    }
+    const int frame = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 6;
+    for (const auto &[edit, longest] : {std::pair{ui->reference_freq_txt, "100"}, {ui->freq_text, "00.000000"},
+                                        {ui->Powe_Val, "-00.00 MIN"}})
+        atLeast(edit, QSize(edit->fontMetrics().horizontalAdvance(QLatin1String(longest)) + frame, 0));
+    ui->state_cmb->setMaximumWidth(qMax(ui->state_cmb->maximumWidth(), ui->state_cmb->sizeHint().width()));
+    // A box's own minimum overrides what its layout needs: take the larger.
+    // The temperature box needs less than its fixed width, which leaves the
+    // actual frequency's unit room at the default font.
+    ui->temp_gbx->setMinimumWidth(0);
+    for (QGroupBox *box : findChildren<QGroupBox *>())
+        atLeast(box, box->minimumSizeHint());
+    setMinimumSize(minimumSize().expandedTo(layout()->minimumSize()));
+}
+
+void UsbStickTab::showRfState()
+{
+    if (rfShown == rfOn)
+        return; // restyling costs more than the pass's other updates
+    rfShown = rfOn;
+    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
+    ui->power_lbl->setStyleSheet(*rfOn ? QLatin1String(RfOnStyle) : QLatin1String(RfOffStyle));
 }
 
 void UsbStickTab::stopRefresh()
@@ -296,7 +380,7 @@ QString UsbStickTab::refreshPass()
     }
     if (r.rfOn) {
         rfOn = *r.rfOn;
-        ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
+        showRfState();
     }
     if (r.referenceText) {
         ui->reference_freq_txt->setText(*r.referenceText);
@@ -337,7 +421,7 @@ QString UsbStickTab::refreshPass()
         lastRead.frequency = r.frequency;
     }
     if (r.actualFrequency)
-        ui->act_freq_lbl->setText(*r.actualFrequency);
+        ui->act_freq_lbl->setText(*r.actualFrequency + (megahertz ? QStringLiteral(" MHz") : QStringLiteral(" GHz")));
     if (r.storedStates)
         stateViewer->showStates(*r.storedStates);
     if (!r.storedStatesError.isEmpty())
@@ -359,6 +443,9 @@ void UsbStickTab::showLock(bool locked)
         lockPictures[locked] = QPixmap(locked ? QStringLiteral(":/Icons/Lock-icon.png")
                                               : QStringLiteral(":/Icons/Lock-Unlock-icon.png"));
     ui->lock_lbl->setPixmap(lockPictures[locked]);
+    const QString text = locked ? QStringLiteral("PLL locked") : QStringLiteral("PLL unlocked");
+    ui->lock_lbl->setToolTip(text);
+    ui->lock_lbl->setAccessibleName(text);
     lockShown = locked;
 }
 
@@ -377,13 +464,15 @@ void UsbStickTab::showInputError(const QString &text)
 void UsbStickTab::on_freq_button_clicked()
 {
     stopRefresh();
-    const std::optional<double> frequency = reply::readDouble(ui->freq_text->text());
+    frequencyKnob->cancel();
+    const std::optional<double> frequency = units::readFrequency(ui->freq_text->text(), megahertz);
+    const QString hint = QLatin1Char('\n') + units::frequencyHint(minFreq, maxFreq, megahertz);
     if (!frequency) {
-        showInputError(QStringLiteral("Frequency Not Recognized"));
+        showInputError(QStringLiteral("Frequency Not Recognized") + hint);
         return;
     }
     if (double(minFreq) > *frequency || *frequency > double(maxFreq)) {
-        showInputError(QStringLiteral("Frequency Range Error"));
+        showInputError(QStringLiteral("Frequency Range Error") + hint);
         return;
     }
     queue(cmd::setFrequency(*frequency));
@@ -393,6 +482,7 @@ void UsbStickTab::on_freq_button_clicked()
 void UsbStickTab::on_Powe_set_clicked()
 {
     stopRefresh();
+    powerKnob->cancel();
     const QString typed = ui->Powe_Val->text();
     const QString upper = typed.toUpper();
     if (upper.contains(QLatin1String("MIN"))) {
@@ -400,13 +490,14 @@ void UsbStickTab::on_Powe_set_clicked()
     } else if (upper.contains(QLatin1String("MAX"))) {
         queue(QString::fromLatin1(cmd::PowerMaximum));
     } else {
-        const std::optional<double> dBm = reply::readDouble(typed);
+        const std::optional<double> dBm = units::readPower(typed);
+        const QString hint = QLatin1Char('\n') + units::powerHint(reply::MinPower, reply::MaxPower);
         if (!dBm) {
-            showInputError(QStringLiteral("Power Not Recognized"));
+            showInputError(QStringLiteral("Power Not Recognized") + hint);
             return;
         }
         if (*dBm < reply::MinPower || *dBm > reply::MaxPower) {
-            showInputError(QStringLiteral("Power Range Error"));
+            showInputError(QStringLiteral("Power Range Error") + hint);
             return;
         }
         queue(cmd::setPower(*dBm));
@@ -439,7 +530,7 @@ void UsbStickTab::on_power_btn_clicked()
     }
     rfOn = !*rfOn;
     queue(cmd::rfOutput(*rfOn));
-    ui->power_lbl->setText(*rfOn ? QStringLiteral("RF Power is ON") : QStringLiteral("RF Power is OFF"));
+    showRfState();
     sendVisaMessages();
 }
 

@@ -10,6 +10,7 @@
 
 #include <optional>
 
+class DigitKnob;
 namespace sweep {
 struct Point;
 }
@@ -97,9 +98,12 @@ private:
     void resumeRefresh();
     // Follows a reference source read from the instrument; sends nothing.
     void showReferenceSource(bool external);
-    void showLock(bool locked);
     void queue(const QString &line);
     void showInputError(const QString &text);
+    void fitToFont();
+    // RF output and lock as read or set, or not read yet.
+    void showRfState();
+    void showLock(bool locked);
 
     QTimer *refreshTimer;
     Ui::UsbStickTab *ui;
@@ -111,6 +115,11 @@ private:
     quint32 maxFreq = 0;
     // The set frequency is shown to 1 kHz: 3 decimals in MHz, 6 in GHz.
     int frequencyDecimals = 3;
+    // The unit of every frequency the tab shows, accepts and sends.
+    bool megahertz = false;
+    // Up/Down and the wheel in the frequency and power fields.
+    DigitKnob *frequencyKnob = nullptr;
+    DigitKnob *powerKnob = nullptr;
     profile_viewer *stateViewer;
     quint8 currentState = 0;
     visa::Session resourceManager;
@@ -125,6 +134,7 @@ private:
     // The lock picture shown, and the two pictures once decoded.
     std::optional<bool> lockShown;
     QPixmap lockPictures[2];
+    std::optional<bool> rfShown; // what power_lbl shows
     // Set by closeStateViewer: nothing restarts the timer afterwards.
     bool closing = false;
 
@@ -163,7 +173,6 @@ private:
         std::optional<bool> pllInteger;
     };
     ReadSettings lastRead;
-    bool megahertz = true;
     PresetWindow *presetWindow = nullptr;
 };
 

@@ -86,7 +86,10 @@ private slots:
         QTest::newRow("freq low end") << QStringList{"--freq", "35"} << QStringList{"FREQ:SET 35"};
         QTest::newRow("freq high end") << QStringList{"--freq=4400"} << QStringList{"FREQ:SET 4400"};
         QTest::newRow("freq fine") << QStringList{"--freq", "2400.123456"} << QStringList{"FREQ:SET 2400.123456"};
+        QTest::newRow("freq with unit") << QStringList{"--freq", "2.4G"} << QStringList{"FREQ:SET 2400"};
+        QTest::newRow("freq in kHz") << QStringList{"--freq", "35000k"} << QStringList{"FREQ:SET 35"};
         QTest::newRow("power") << QStringList{"--power", "-5"} << QStringList{"POWE:SET -5"};
+        QTest::newRow("power with unit") << QStringList{"--power", "-5.5dBm"} << QStringList{"POWE:SET -5.5"};
         QTest::newRow("power low end") << QStringList{"--power", "-90"} << QStringList{"POWE:SET -90"};
         QTest::newRow("power high end") << QStringList{"--power", "90"} << QStringList{"POWE:SET 90"};
         QTest::newRow("power min") << QStringList{"--power", "min"} << QStringList{"POWE:SET MIN"};
@@ -134,6 +137,7 @@ private slots:
         QTest::newRow("freq below GHz range") << "SN200" << QStringList{"--freq", "9.999"} << "10-20 GHz";
         QTest::newRow("freq above GHz range") << "SN200" << QStringList{"--freq", "20.001"} << "10-20 GHz";
         QTest::newRow("freq not a number") << "SN100" << QStringList{"--freq", "abc"} << "--freq abc";
+        QTest::newRow("freq with unit above GHz range") << "SN200" << QStringList{"--freq", "20001M"} << "10-20 GHz";
         QTest::newRow("power below") << "SN100" << QStringList{"--power", "-90.01"} << "-90 to 90 dBm";
         QTest::newRow("power above") << "SN100" << QStringList{"--power", "90.01"} << "-90 to 90 dBm";
         QTest::newRow("power word") << "SN100" << QStringList{"--power", "minimum"} << "--power minimum";
@@ -328,6 +332,8 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("freq step") << QStringList{"--freq", "100:130:10", "--dwell", "20"}
                                    << QStringList{"FREQ:SET 100", "FREQ:SET 110", "FREQ:SET 120", "FREQ:SET 130"};
+        QTest::newRow("freq with units") << QStringList{"--freq", "2.4G:2.42G:10M", "--dwell", "10"}
+                                         << QStringList{"FREQ:SET 2400", "FREQ:SET 2410", "FREQ:SET 2420"};
         QTest::newRow("freq down") << QStringList{"--freq", "100:120:10", "--down", "--dwell", "10"}
                                    << QStringList{"FREQ:SET 120", "FREQ:SET 110", "FREQ:SET 100"};
         QTest::newRow("freq up-down") << QStringList{"--freq", "100:120:10", "--up-down", "--dwell", "10"}

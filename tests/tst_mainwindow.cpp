@@ -126,7 +126,7 @@ void tst_mainwindow::scansKeepSupportedInstruments()
     search(*window)->click();
     QCOMPARE(pages(*window), QStringList{QStringLiteral("N/A")});
     // A library, but no instrument: the status line says which library looked.
-    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("status_lbl"))->text().section(QLatin1Char(' '), 1),
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("status_lbl"))->toolTip().section(QLatin1Char(' '), 1),
              "No instruments were found through " + VisaLibrary::instance().fileName());
     QCOMPARE(sim->count(QLatin1Char('O'), QStringLiteral("USB0::0x3A7C::0x000E::SN1::INSTR")), 0);
     // The search button shows its whole text in a large desktop font.
@@ -179,7 +179,7 @@ void tst_mainwindow::noLibrary()
     QCOMPARE(tabs(window)->widget(0)->findChild<QLabel *>() ? QString() : qobject_cast<QLabel *>(tabs(window)->widget(0))->text(),
              QStringLiteral("\nNo devices were found\n"));
     // No library is another message than no instrument: it says what was tried.
-    const QString status = window.findChild<QLabel *>(QStringLiteral("status_lbl"))->text();
+    const QString status = window.findChild<QLabel *>(QStringLiteral("status_lbl"))->toolTip();
     QVERIFY2(status.contains(QLatin1String("No VISA library could be used; tried: /nonexistent/libvisa.so")), qPrintable(status));
     QCOMPARE(sim->logMessages().filter(QStringLiteral("No VISA library")).size(), 2);
 }
@@ -305,7 +305,7 @@ void tst_mainwindow::boxGoesWithItsTab()
     }
     const QPointer<QWidget> opened = QApplication::activeModalWidget();
     QVERIFY(opened);
-    QCOMPARE(opened->property("text").toString(), text);
+    QCOMPARE(opened->property("text").toString().section(QLatin1Char('\n'), 0, 0), text); // the first line
 
     QTRY_COMPARE_WITH_TIMEOUT(pages(window), QStringList(otherSweepLost ? "SN:SNA polls" : "SN:SNB polls"), 5000);
     // Gone with its tab, unanswered.

@@ -3,16 +3,19 @@
 // (and the absence of lines) and on what the widgets show.
 #include "link/visa.h"
 #include "simfixture.h"
+#include "tab/sweepwindow.h"
 #include "tab/thresset.h"
 #include "tab/usbsticktab.h"
 #include "viewer/profile_viewer.h"
 
+#include <QtTest/qtestspontaneevent.h>
 #include <QtWidgets>
 
 namespace {
 
 const QString Ghz = QStringLiteral("USB0::0x3A7C::0x0010::WK1::INSTR"); // 5-10 GHz, firmware 4
 const QString Mhz = QStringLiteral("USB0::0x3A7C::0x0014::WK2::INSTR"); // 25-6000 MHz, firmware 3
+const QString Mhz35 = QStringLiteral("USB0::0x3A7C::0x000F::WK3::INSTR"); // 35-4400 MHz, firmware 3
 
 const QStringList MhzQueries{"FREQ:REF:EXT?", "POWE:RF?",  "FREQ:REF:FREQ?", "FREQ:PLLM?", "FREQ:REF:DIV?",
                              "FREQ:LOCK?",    "POWE:SET?", "FREQ:SET?",      "FREQ:RETACT?"};
@@ -25,6 +28,8 @@ QByteArray config(const QString &ghzExtra = QString())
         {"resource": "USB0::0x3A7C::0x0010::WK1::INSTR", "idn": "Q,VX-10,WK1,V4.1.0",
          "state": {"frequency": 7.25, "power": -3.5, "temperature": 23.5}%1},
         {"resource": "USB0::0x3A7C::0x0014::WK2::INSTR", "idn": "Q,774-6000,WK2,V3.2.0",
+         "state": {"frequency": 2200}},
+        {"resource": "USB0::0x3A7C::0x000F::WK3::INSTR", "idn": "Q,774-4400,WK3,V3.2.0",
          "state": {"frequency": 2200}}]})").arg(ghzExtra).toUtf8();
 }
 
@@ -60,6 +65,11 @@ private slots:
     void failedOpenKeepsTheQueue();
     void lockPictureFollows();
     void batchWaitsForPass();
+    void digitSteps_data();
+    void digitSteps();
+    void noAccidentalChanges();
+    void stateAtAGlance();
+    void nothingClipped();
 
 private:
     void open(const QString &descriptor)
@@ -69,6 +79,20 @@ private:
                                             descriptor.section(QStringLiteral("::"), 2, 2));
         tab->show();
     }
+    // Wheel notches as the window system delivers them, over a widget's centre.
+    void wheel(QWidget *target, int notches)
+    {
+        const QPoint at = target->mapTo(tab.get(), target->rect().center());
+        for (int i = 0; i < qAbs(notches); ++i) {
+            QWheelEvent event(at, target->mapToGlobal(target->rect().center()), QPoint(),
+                              QPoint(0, notches > 0 ? 120 : -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                              false);
+            QSpontaneKeyEvent::setSpontaneous(&event);
+            QCoreApplication::sendEvent(tab->windowHandle(), &event);
+        }
+    }
+    // The settings sent since the trace was cleared, queries left out.
+    QStringList settings() const { return writes().filter(QRegularExpression(QStringLiteral("[^?]$"))); }
     template<typename T = QWidget> T *w(const char *name) const { return tab->findChild<T *>(name); }
     QTimer *timer() const { return w<QTimer>("refreshTimer"); }
     QStringList writes() const { return sim.writes(descriptor); }
@@ -172,10 +196,11 @@ void tst_tabatwork::refreshPass_data()
         QTest::newRow(tag) << Ghz << replies(members) << GhzQueries.last() << QStringList() << shown;
     };
     shows("GHz, firmware 4", "",
-          {"freq_text=7.250000", "act_freq_lbl=7.250000", "Powe_Val=-3.5", "atten_stat_lbl=",
-           "power_lbl=RF Power is ON", "reference_freq_txt=10", "temp_lbl=23.50 C", "lock_lbl=:/Icons/Lock-icon.png"});
+          {"freq_text=7.250000", "act_freq_lbl=7.250000 GHz", "Powe_Val=-3.5", "atten_stat_lbl=",
+           "power_lbl=RF Power is ON", "reference_freq_txt=10", "temp_lbl=23.50 C", "lock_lbl=:/Icons/Lock-icon.png",
+           "lock_lbl.toolTip=PLL locked", "lock_lbl.accessibleName=PLL locked"});
     QTest::newRow("MHz, firmware 3, no sensor")
-        << Mhz << "" << MhzQueries.last() << QStringList() << QStringList{"freq_text=2200.000", "temp_lbl=N/A"};
+        << Mhz << "" << MhzQueries.last() << QStringList() << QStringList{"freq_text=2200.000", "act_freq_lbl=2200.000 MHz", "temp_lbl=N/A"};
     shows("power -90", R"("POWE:SET?": "-90")", {"Powe_Val=-90"});
     shows("power 90 MAX", R"("POWE:SET?": "90 MAX")", {"Powe_Val=90 MAX", "atten_stat_lbl=Power is set to Maximum"});
     shows("RF off", R"("POWE:SET?": "OFF,-3.5 MIN")", {"Powe_Val=-3.5 MIN", "atten_stat_lbl="});
@@ -184,8 +209,10 @@ void tst_tabatwork::refreshPass_data()
     shows("frequency at maximum", R"("FREQ:SET?": "10")", {"freq_text=10.000000"});
     shows("CR LF", R"("FREQ:REF:FREQ?": {"text": "50\r\n", "lineFeed": false},
                       "FREQ:RETACT?": {"text": "7.25\r\n", "lineFeed": false})",
-          {"reference_freq_txt=50", "act_freq_lbl=7.25"});
-    shows("unlocked", R"("FREQ:LOCK?": "0")", {"lock_lbl=:/Icons/Lock-Unlock-icon.png"});
+          {"reference_freq_txt=50", "act_freq_lbl=7.25 GHz"});
+    shows("unlocked", R"("FREQ:LOCK?": "0")",
+          {"lock_lbl=:/Icons/Lock-Unlock-icon.png", "lock_lbl.toolTip=PLL unlocked",
+           "lock_lbl.accessibleName=PLL unlocked"});
     shows("divider 1", R"("FREQ:REF:DIV?": "1")", {"ref_div_cmb.currentText=1"});
     shows("divider 127", R"("FREQ:REF:DIV?": "127")", {"ref_div_cmb.currentText=127"});
     // Settings changed elsewhere: the form follows, the instrument is left alone.
@@ -247,7 +274,7 @@ void tst_tabatwork::refreshPass()
     for (const QString &item : shown) {
         const QRegularExpressionMatch part = itemParts.match(item);
         const QString property = part.captured(2).isEmpty() ? QStringLiteral("text") : part.captured(2);
-        if (part.captured(1) == QLatin1String("lock_lbl"))
+        if (part.captured(1) == QLatin1String("lock_lbl") && part.captured(2).isEmpty())
             QCOMPARE(w<QLabel>("lock_lbl")->pixmap().toImage(), QPixmap(part.captured(3)).toImage());
         else
             QCOMPARE(w(qPrintable(part.captured(1)))->property(qPrintable(property)).toString(), part.captured(3));
@@ -267,6 +294,11 @@ void tst_tabatwork::inputs_data()
 
     const auto row = [](const char *tag, const QStringList &steps, const QStringList &seen,
                         const QString &instrument = Ghz) { QTest::newRow(tag) << instrument << steps << seen; };
+    const QString forms = QStringLiteral("; a number in %1, or with a unit: 2.4G, 100k");
+    const QString ghzHint = "5 to 10 GHz" + forms.arg("GHz");
+    const QString mhzHint = "25 to 6000 MHz" + forms.arg("MHz");
+    const QString mhz35Hint = "35 to 4400 MHz" + forms.arg("MHz");
+    const QString powerHint = QStringLiteral("-90 to 90 dBm; a number in dBm (-3 or -3 dBm), or MIN or MAX");
     row("min and max power", {"set_min_powe_btn", "set_max_powe_btn"}, {"POWE:SET MIN", "POWE:SET MAX"});
     row("RF off, on, off", {"refreshInterface()", "power_btn", "power_btn", "power_btn"},
         {"POWE:RF 0", "POWE:RF 1", "POWE:RF 0"});
@@ -282,22 +314,42 @@ void tst_tabatwork::inputs_data()
          "set_default_btn"},
         {"SYST:LOADSTATE 0", "SYST:BOOTSTATE 0"});
     row("GHz as typed", {"freq_text:6.3456789"}, {"FREQ:SET 6.3456789"});
-    row("GHz 4.999", {"freq_text:4.999"}, {"box:Frequency Range Error"});
-    row("GHz nan", {"freq_text:nan"}, {"box:Frequency Not Recognized"});
+    row("GHz 4.999", {"freq_text:4.999"}, {"box:Frequency Range Error\n" + ghzHint});
+    row("GHz 5G", {"freq_text:5G"}, {"FREQ:SET 5"});
+    row("GHz 10 GHz", {"freq_text:10 GHz"}, {"FREQ:SET 10"});
+    row("GHz 7500M", {"freq_text:7500M"}, {"FREQ:SET 7.5"});
+    row("GHz 4999 MHz", {"freq_text:4999 MHz"}, {"box:Frequency Range Error\n" + ghzHint});
+    row("GHz 1.00001e10 Hz", {"freq_text:1.00001e10 Hz"}, {"box:Frequency Range Error\n" + ghzHint});
+    row("GHz nan", {"freq_text:nan"}, {"box:Frequency Not Recognized\n" + ghzHint});
     row("MHz 1234.56789", {"freq_text:1234.56789"}, {"FREQ:SET 1234.56789"}, Mhz);
-    row("MHz 6000.01", {"freq_text:6000.01"}, {"box:Frequency Range Error"}, Mhz);
+    row("MHz 6000.01", {"freq_text:6000.01"}, {"box:Frequency Range Error\n" + mhzHint}, Mhz);
+    row("MHz 35", {"freq_text:35"}, {"FREQ:SET 35"}, Mhz35);
+    row("MHz 4400", {"freq_text:4400"}, {"FREQ:SET 4400"}, Mhz35);
+    row("MHz 0.035G", {"freq_text:0.035G"}, {"FREQ:SET 35"}, Mhz35);
+    row("MHz 4.4 GHz", {"freq_text:4.4 GHz"}, {"FREQ:SET 4400"}, Mhz35);
+    row("MHz 2400000k", {"freq_text:2400000k"}, {"FREQ:SET 2400"}, Mhz35);
+    row("MHz 2.4e9 Hz", {"freq_text:2.4e9 Hz"}, {"FREQ:SET 2400"}, Mhz35);
+    row("MHz 2400mhz", {"freq_text:2400mhz"}, {"FREQ:SET 2400"}, Mhz35);
+    row("MHz 34999 kHz", {"freq_text:34999 kHz"}, {"box:Frequency Range Error\n" + mhz35Hint}, Mhz35);
+    row("MHz 4400.001M", {"freq_text:4400.001M"}, {"box:Frequency Range Error\n" + mhz35Hint}, Mhz35);
+    row("MHz 2400m is ambiguous", {"freq_text:2400m"}, {"box:Frequency Not Recognized\n" + mhz35Hint}, Mhz35);
     row("power max", {"Powe_Val:max"}, {"POWE:SET MAX"});
     row("power minmax asks for the minimum", {"Powe_Val:minmax"}, {"POWE:SET MIN"});
     row("power 90", {"Powe_Val:90"}, {"POWE:SET 90"});
     row("power -90", {"Powe_Val:-90"}, {"POWE:SET -90"});
-    row("power abc", {"Powe_Val:abc"}, {"box:Power Not Recognized"});
+    row("power abc", {"Powe_Val:abc"}, {"box:Power Not Recognized\n" + powerHint});
+    row("power -3 dBm", {"Powe_Val:-3 dBm"}, {"POWE:SET -3"});
+    row("power 90DBM", {"Powe_Val:90DBM"}, {"POWE:SET 90"});
+    row("power -90 dbm", {"Powe_Val:-90 dbm"}, {"POWE:SET -90"});
+    row("power 3 dB", {"Powe_Val:3 dB"}, {"box:Power Not Recognized\n" + powerHint});
+    row("power 95", {"Powe_Val:95"}, {"box:Power Range Error\n" + powerHint});
+    row("power -90.01", {"Powe_Val:-90.01"}, {"box:Power Range Error\n" + powerHint});
+    row("power 90.01 dBm", {"Powe_Val:90.01 dBm"}, {"box:Power Range Error\n" + powerHint});
     // No exponent on the wire, and never -0: power goes out to 0.01 dB.
     row("power 1e-7", {"Powe_Val:1e-7"}, {"POWE:SET 0"});
     row("power -0.004", {"Powe_Val:-0.004"}, {"POWE:SET 0"});
     row("power -2.345", {"Powe_Val:-2.345"}, {"POWE:SET -2.35"});
     row("power 9e1", {"Powe_Val:9e1"}, {"POWE:SET 90"});
-    row("power 95", {"Powe_Val:95"}, {"box:Power Range Error"});
-    row("power -90.01", {"Powe_Val:-90.01"}, {"box:Power Range Error"});
     row("reference 10", {"reference_freq_txt:10"}, {"FREQ:REF:FREQ 10"});
     row("reference 100", {"reference_freq_txt:100"}, {"FREQ:REF:FREQ 100"});
     row("reference 050", {"reference_freq_txt: 050"}, {"FREQ:REF:FREQ 50"});
@@ -407,6 +459,188 @@ void tst_tabatwork::lockPictureFollows()
         sim.configure(config(lock ? QString() : replies(QStringLiteral(R"("FREQ:LOCK?": "0")"))));
         pass();
         QCOMPARE(w<QLabel>("lock_lbl")->pixmap().toImage(), lock ? locked : unlocked);
+    }
+}
+
+void tst_tabatwork::digitSteps_data()
+{
+    QTest::addColumn<QString>("instrument");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");    // with "|" at the cursor
+    QTest::addColumn<QString>("input");   // Up, Down, or wheel notches (+n, -n), space-separated
+    QTest::addColumn<QString>("stepped"); // the text afterwards
+    QTest::addColumn<QStringList>("sent");
+
+    QTest::newRow("GHz up to the maximum") << Ghz << "freq_text" << "7|.250000" << "Up Up Up" << "10.000000"
+                                           << QStringList{"FREQ:SET 10"};
+    QTest::newRow("GHz down to the minimum") << Ghz << "freq_text" << "7|.250000" << "Down Down Down" << "5.000000"
+                                             << QStringList{"FREQ:SET 5"};
+    QTest::newRow("GHz hundredths") << Ghz << "freq_text" << "7.25|0000" << "Down" << "7.240000"
+                                    << QStringList{"FREQ:SET 7.24"};
+    QTest::newRow("MHz wheel up two") << Mhz35 << "freq_text" << "22|00.000" << "+1 +1" << "2400.000"
+                                      << QStringList{"FREQ:SET 2400"};
+    QTest::newRow("MHz wheel to 35") << Mhz35 << "freq_text" << "10|0.000" << "-7" << "35.000"
+                                     << QStringList{"FREQ:SET 35"};
+    QTest::newRow("MHz up to 4400") << Mhz35 << "freq_text" << "4|300" << "Up" << "4400"
+                                    << QStringList{"FREQ:SET 4400"};
+    QTest::newRow("in GHz typed in a MHz field") << Mhz35 << "freq_text" << "4.3|G" << "Up Up" << "4.4G"
+                                                 << QStringList{"FREQ:SET 4400"};
+    QTest::newRow("power down") << Ghz << "Powe_Val" << "-3|.5" << "Down" << "-4.5" << QStringList{"POWE:SET -4.5"};
+    QTest::newRow("power to 90") << Ghz << "Powe_Val" << "8|9 dBm" << "Up Up" << "90 dBm" << QStringList{"POWE:SET 90"};
+    QTest::newRow("power to -90") << Ghz << "Powe_Val" << "-8|5" << "-1" << "-90" << QStringList{"POWE:SET -90"};
+    QTest::newRow("back where it was") << Ghz << "Powe_Val" << "-3|" << "Up Down" << "-3" << QStringList{"POWE:SET -3"};
+    QTest::newRow("Return before the pause") << Ghz << "Powe_Val" << "-3|" << "Up Return" << "-2"
+                                             << QStringList{"POWE:SET -2"};
+    QTest::newRow("at the limit already") << Ghz << "Powe_Val" << "9|0" << "Up" << "90" << QStringList();
+    QTest::newRow("not a number") << Ghz << "Powe_Val" << "m|ax" << "Up" << "max" << QStringList();
+}
+
+void tst_tabatwork::digitSteps()
+{
+    QFETCH(QString, instrument);
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, input);
+    QFETCH(QString, stepped);
+    QFETCH(QStringList, sent);
+    open(instrument);
+    QVERIFY(QTest::qWaitForWindowActive(tab.get()));
+    auto *edit = w<QLineEdit>(qPrintable(field));
+    edit->setFocus();
+    edit->setText(QString(text).remove(QLatin1Char('|')));
+    edit->setCursorPosition(int(text.indexOf(QLatin1Char('|'))));
+    tab->startRefresh();
+    sim.clearTrace();
+    for (const QString &step : input.split(QLatin1Char(' '))) {
+        if (step == QLatin1String("Up") || step == QLatin1String("Down") || step == QLatin1String("Return"))
+            QTest::keyClick(edit, step == QLatin1String("Up") ? Qt::Key_Up : step == QLatin1String("Down") ? Qt::Key_Down : Qt::Key_Return);
+        else
+            wheel(edit, step.toInt());
+    }
+    QCOMPARE(edit->text(), stepped);
+    // Nothing goes out while the operator turns, and no pass overwrites the text.
+    if (!input.endsWith(QLatin1String("Return"))) {
+        QCOMPARE(sim.trace(), QStringList());
+        QCOMPARE(timer()->isActive(), sent.isEmpty());
+    }
+    QTest::qWait(450);
+    QCOMPARE(writes(), sent);
+    QCOMPARE(edit->text(), stepped);
+    QVERIFY(timer()->isActive()); // polling goes on
+}
+
+void tst_tabatwork::noAccidentalChanges()
+{
+    open(Ghz);
+    QVERIFY(QTest::qWaitForWindowActive(tab.get()));
+    pass();
+    w("freq_text")->setFocus();
+    sim.clearTrace();
+    const QString power = w<QLineEdit>("Powe_Val")->text();
+    const bool internal = w<QRadioButton>("ref_int_radio")->isChecked();
+    const bool fractional = w<QRadioButton>("pllm_frac_rad")->isChecked();
+    const int dividerIndex = w<QComboBox>("ref_div_cmb")->currentIndex();
+    auto *divider = w<QComboBox>("ref_div_cmb");
+    auto *state = w<QComboBox>("state_cmb");
+    // The wheel over controls without focus, and over a field without focus.
+    for (const char *name : {"ref_div_cmb", "state_cmb", "ref_int_radio", "ref_ext_radio", "pllm_frac_rad",
+                             "pllm_int_rad", "Powe_Val"}) {
+        wheel(w(name), -5);
+        wheel(w(name), 5);
+        wheel(w(name), -5);
+    }
+    QCOMPARE(w<QLineEdit>("Powe_Val")->text(), power);
+    // Arrow keys on a focused radio button move the focus only.
+    for (const char *name : {"ref_int_radio", "ref_ext_radio", "pllm_frac_rad", "pllm_int_rad"}) {
+        for (Qt::Key key : {Qt::Key_Down, Qt::Key_Right, Qt::Key_Up, Qt::Key_Left}) {
+            w(name)->setFocus();
+            QTest::keyClick(w(name), key);
+        }
+    }
+    QCOMPARE(divider->currentIndex(), dividerIndex);
+    QCOMPARE(state->currentIndex(), 0);
+    QCOMPARE(w<QRadioButton>("ref_int_radio")->isChecked(), internal);
+    QCOMPARE(w<QRadioButton>("pllm_frac_rad")->isChecked(), fractional);
+    QCOMPARE(settings(), QStringList());
+    // A combo box the operator works with still follows the wheel, once a notch.
+    divider->setCurrentIndex(0);
+    sim.clearTrace();
+    divider->setFocus();
+    wheel(divider, -2);
+    QCOMPARE(settings(), (QStringList{"FREQ:REF:DIV 2", "FREQ:REF:DIV 3"}));
+}
+
+void tst_tabatwork::stateAtAGlance()
+{
+    sim.configure(config(replies(QStringLiteral(R"("POWE:RF?": "1")"))));
+    open(Ghz);
+    auto *label = w<QLabel>("power_lbl");
+    // What the label draws: its font weight and the colour inside its left edge.
+    const auto look = [label] {
+        label->ensurePolished();
+        const QImage image = label->grab().toImage();
+        return std::make_pair(label->fontInfo().bold(), image.pixelColor(3, image.height() / 2));
+    };
+    pass();
+    QCOMPARE(label->text(), QStringLiteral("RF Power is ON"));
+    const auto on = look();
+    w<QAbstractButton>("power_btn")->click();
+    QCOMPARE(label->text(), QStringLiteral("RF Power is OFF"));
+    const auto off = look();
+    // Bold on a fill when on, plain when off: told apart without colour too.
+    QVERIFY(on.first);
+    QVERIFY(!off.first);
+    QCOMPARE(off.second, label->palette().color(QPalette::Window));
+    QVERIFY(qAbs(on.second.lightness() - off.second.lightness()) > 80);
+}
+
+// Run again with a 1.5x default font (QT_FONT_DPI=144): every text of the
+// tab and its windows fits its widget. USBSYNTH_TEST_SHOTS names a folder
+// for pictures of the windows.
+void tst_tabatwork::nothingClipped()
+{
+    open(Ghz);
+    pass();
+    w<QLabel>("act_freq_lbl")->setText(QStringLiteral("25.500000 GHz"));
+    w<QLineEdit>("freq_text")->setText(QStringLiteral("25.500000"));
+    w<QLineEdit>("Powe_Val")->setText(QStringLiteral("-88.25 MIN"));
+    w<QLabel>("atten_stat_lbl")->setText(QStringLiteral("Power is set to Maximum"));
+    w<QAbstractButton>("sweep_btn")->click();
+    w<QAbstractButton>("view_state_parameters")->click();
+    const QList<QWidget *> windows{tab.get(), topLevel<SweepWindow>(), topLevel<profile_viewer>()};
+    for (QWidget *window : windows) {
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        if (qEnvironmentVariableIsSet("USBSYNTH_TEST_SHOTS"))
+            window->grab().save(qEnvironmentVariable("USBSYNTH_TEST_SHOTS") + '/' + window->metaObject()->className() + ".png");
+        for (QWidget *widget : window->findChildren<QWidget *>()) {
+            if (!widget->isVisibleTo(window))
+                continue;
+            const QFontMetrics metrics = widget->fontMetrics();
+            const QString name = widget->objectName();
+            if (auto *label = qobject_cast<QLabel *>(widget); label && label->pixmap().isNull()) {
+                // A label's size hint is its text's extent in its font.
+                const QSize needed = label->wordWrap() ? QSize(0, label->heightForWidth(label->width()))
+                                                       : label->minimumSizeHint();
+                QVERIFY2(label->width() >= needed.width() && label->height() >= needed.height(), qPrintable(name));
+            } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+                const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
+                QVERIFY2(metrics.horizontalAdvance(edit->text()) <= edit->width() - 2 * frame - 4, qPrintable(name));
+            } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
+                QSize text = metrics.size(Qt::TextShowMnemonic, button->text());
+                if (!button->icon().isNull())
+                    text.rwidth() += button->iconSize().width() + 4;
+                const int margins = 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+                QVERIFY2(text.width() + margins <= button->width() && text.height() <= button->height(), qPrintable(name));
+            } else if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QComboBox *>(widget)) {
+                const QSize needed = widget->minimumSizeHint();
+                QVERIFY2(widget->width() >= needed.width() && widget->height() >= needed.height(), qPrintable(name));
+            } else if (auto *table = qobject_cast<QTableView *>(widget)) {
+                QVERIFY2(table->horizontalHeader()->length() <= table->viewport()->width(), qPrintable(name));
+            } else if (auto *box = qobject_cast<QGroupBox *>(widget)) {
+                QVERIFY2(metrics.horizontalAdvance(box->title()) + 16 <= box->width(), qPrintable(name));
+            }
+        }
     }
 }
 

@@ -310,7 +310,7 @@ void tst_usbtmc::permissionDenied()
                             + ": install the udev rule 70-usbsynth-usbtmc.rules (the usbsynth package does), "
                               "then unplug and replug the instrument";
     QCOMPARE(sim->logMessages(), QStringList{message});
-    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("status_lbl"))->text().section(QLatin1Char(' '), 1), message);
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("status_lbl"))->toolTip().section(QLatin1Char(' '), 1), message);
     // The library says the same to any VISA client that asks.
     visa::Session session = visa::NullSession;
     QVERIFY(visa::openDefaultRM(&rm) >= 0);

@@ -2,6 +2,7 @@
 #include "link/commandset.h"
 #include "link/replyparser.h"
 #include "link/statustext.h"
+#include "link/unitvalue.h"
 
 #include <QLocale>
 #include <QtTest>
@@ -32,6 +33,10 @@ private slots:
     void splitStates();
     void statusCodes_data();
     void statusCodes();
+    void typedValues_data();
+    void typedValues();
+    void stepDigit_data();
+    void stepDigit();
 };
 
 void tst_vocabulary::commands_data()
@@ -199,6 +204,107 @@ void tst_vocabulary::statusCodes()
     for (const QString &entry : library.split(QLatin1Char(';'), Qt::SkipEmptyParts))
         words.insert(entry.section(QLatin1Char('='), 0, 0).toInt(), entry.section(QLatin1Char('='), 1));
     QCOMPARE(statustext::explained(message, [&](visa::Status status) { return words.value(status); }), expected);
+}
+
+void tst_vocabulary::typedValues_data()
+{
+    QTest::addColumn<QString>("field"); // MHz, GHz or dBm
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QVariant>("value"); // in the field's unit; null: refused
+
+    const QVariant none;
+    const auto row = [](const char *field, const char *text, const QVariant &value) {
+        QTest::addRow("%s %s", field, text) << field << text << value;
+    };
+    row("MHz", "35", 35.0);
+    row("MHz", "4400", 4400.0);
+    row("MHz", "0.035G", 35.0);
+    row("MHz", "4.4 GHz", 4400.0);
+    row("MHz", "4400000k", 4400.0);
+    row("MHz", "35e6 Hz", 35.0);
+    row("MHz", "4.4e9Hz", 4400.0);
+    row("MHz", "2400 MHz", 2400.0);
+    row("MHz", "2400M", 2400.0);
+    row("MHz", "2400mhz", 2400.0);
+    row("MHz", "2.4g", 2400.0);
+    row("MHz", "100K", 0.1);
+    row("MHz", "100 kHz", 0.1);
+    row("MHz", " 1234.56789 ", 1234.56789);
+    row("MHz", "2400m", none); // milli or mega
+    row("MHz", "2400 m", none);
+    row("MHz", "2.2 GHz Hz", none);
+    row("MHz", "2.4x", none);
+    row("MHz", "12,5", none);
+    row("MHz", "nan", none);
+    row("MHz", "1e400", none);
+    row("MHz", "G", none);
+    row("MHz", "", none);
+    row("GHz", "5", 5.0);
+    row("GHz", "10", 10.0);
+    row("GHz", "5000M", 5.0);
+    row("GHz", "10000 MHz", 10.0);
+    row("GHz", "1e10 Hz", 10.0);
+    row("GHz", "2400M", 2.4);
+    row("GHz", "7.5", 7.5);
+    row("dBm", "-90", -90.0);
+    row("dBm", "90", 90.0);
+    row("dBm", "-90 dBm", -90.0);
+    row("dBm", "90DBM", 90.0);
+    row("dBm", "-2.50dbm", -2.5);
+    row("dBm", "3 dB", none);
+    row("dBm", "dBm", none);
+    row("dBm", "1,5", none);
+}
+
+void tst_vocabulary::typedValues()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QVariant, value);
+    const std::optional<double> read =
+        field == "dBm" ? units::readPower(text) : units::readFrequency(text, field == "MHz");
+    QCOMPARE(variant(read), value);
+}
+
+void tst_vocabulary::stepDigit_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<double>("min");
+    QTest::addColumn<double>("max");
+    QTest::addColumn<QString>("stepped"); // with "|" at the new cursor; empty: no step
+
+    QTest::newRow("hundreds up") << "2200.000" << 2 << 1 << 35.0 << 4400.0 << "23|00.000";
+    QTest::newRow("units up") << "2200.000" << 4 << 1 << 35.0 << 4400.0 << "2201|.000";
+    QTest::newRow("right of the point: units") << "2200.000" << 5 << 1 << 35.0 << 4400.0 << "2201|.000";
+    QTest::newRow("tenths up") << "2200.000" << 6 << 1 << 35.0 << 4400.0 << "2200.1|00";
+    QTest::newRow("thousandths borrow") << "2200.000" << 8 << -1 << 35.0 << 4400.0 << "2199.999|";
+    QTest::newRow("carry adds a digit") << "999.5" << 1 << 1 << 35.0 << 4400.0 << "10|99.5";
+    QTest::newRow("stops at the maximum") << "4399.5" << 1 << 1 << 35.0 << 4400.0 << "4|400.0";
+    QTest::newRow("stays at the minimum") << "35.000" << 2 << -1 << 35.0 << 4400.0 << "35|.000";
+    QTest::newRow("from below the minimum") << "0" << 1 << 1 << 5.0 << 10.0 << "5|";
+    QTest::newRow("no digit left: the first") << "7.250000" << 0 << 1 << 5.0 << 10.0 << "8|.250000";
+    QTest::newRow("wheel notches") << "7.250000" << 3 << -3 << 5.0 << 10.0 << "6.9|50000";
+    QTest::newRow("power down") << "-3.5" << 2 << -1 << -90.0 << 90.0 << "-4|.5";
+    QTest::newRow("power through zero") << "-0.5" << 2 << 1 << -90.0 << 90.0 << "0|.5";
+    QTest::newRow("power at -90") << "-89.5" << 2 << -1 << -90.0 << 90.0 << "-9|0.0";
+    QTest::newRow("power at 90") << "85" << 1 << 1 << -90.0 << 90.0 << "9|0";
+    QTest::newRow("suffix kept") << "-3 dBm" << 2 << 1 << -90.0 << 90.0 << "-2| dBm";
+    QTest::newRow("not a number") << "max" << 1 << 1 << -90.0 << 90.0 << "";
+    QTest::newRow("sixteen digits") << "1234567890.123456" << 1 << 1 << 0.0 << 1e10 << "";
+}
+
+void tst_vocabulary::stepDigit()
+{
+    QFETCH(QString, text);
+    QFETCH(int, cursor);
+    QFETCH(int, steps);
+    QFETCH(double, min);
+    QFETCH(double, max);
+    QFETCH(QString, stepped);
+    const std::optional<units::Stepped> result = units::stepDigit(text, cursor, steps, min, max);
+    QCOMPARE(result ? QString(result->text).insert(result->cursor, QLatin1Char('|')) : QString(), stepped);
 }
 
 QTEST_GUILESS_MAIN(tst_vocabulary)

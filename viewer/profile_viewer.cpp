@@ -103,6 +103,9 @@ void profile_viewer::fitToColumns()
     // whole table stays in view; the operator cannot resize it.
     fitPending = false;
     ui->state_tbl->resizeColumnsToContents();
-    setFixedSize(ui->state_tbl->horizontalHeader()->length() + 45,
-                 ui->state_tbl->verticalHeader()->length() + 20);
+    // The headers and frame take 45 x 20 at the default font, more at a larger one.
+    const QTableWidget *table = ui->state_tbl;
+    const int frame = 2 * table->frameWidth();
+    setFixedSize(table->horizontalHeader()->length() + qMax(45, table->verticalHeader()->sizeHint().width() + frame),
+                 table->verticalHeader()->length() + qMax(20, table->horizontalHeader()->sizeHint().height() + frame));
 }

@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <malloc.h>
 #include <unistd.h>
@@ -87,6 +88,35 @@ qint64 residentKb()
     QFile statm(QStringLiteral("/proc/self/statm"));
     statm.open(QIODevice::ReadOnly);
     return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE) / 1024;
+}
+
+// A typed frequency in the field's unit (MHz or GHz, "mega" or "giga"), read
+// in decimal as the panel promises: "4.4G" is exactly 4400 MHz.
+std::optional<double> typedFrequency(const QString &text, bool megahertz)
+{
+    static const QRegularExpression form(QStringLiteral("^\\s*([-+]?[0-9.]+)(?:e([-+]?\\d+))?\\s*([a-zA-Z]*)\\s*$"));
+    const QRegularExpressionMatch match = form.match(text);
+    const QHash<QString, int> shifts{{"", megahertz ? 6 : 9}, {"hz", 0}, {"k", 3}, {"khz", 3}, {"m", 6}, {"mhz", 6}, {"g", 9}, {"ghz", 9}};
+    const QString unit = match.captured(3).toLower();
+    if (!match.hasMatch() || match.captured(3) == QLatin1String("m") || !shifts.contains(unit))
+        return std::nullopt;
+    bool ok = false;
+    const int shift = match.captured(2).toInt() + shifts.value(unit) - (megahertz ? 6 : 9);
+    const double value = QStringLiteral("%1e%2").arg(match.captured(1)).arg(shift).toDouble(&ok);
+    return ok ? std::optional<double>(value) : std::nullopt;
+}
+
+// Wheel notches as the window system delivers them, over a widget's centre.
+void wheel(QWidget &target, int notches)
+{
+    QWidget *window = target.window();
+    const QPoint at = target.mapTo(window, target.rect().center());
+    for (int i = 0; i < qAbs(notches) && window->windowHandle(); ++i) {
+        QWheelEvent event(at, target.mapToGlobal(target.rect().center()), QPoint(), QPoint(0, notches > 0 ? 120 : -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&event);
+        QCoreApplication::sendEvent(window->windowHandle(), &event);
+    }
 }
 
 // A control by object name; without it the run cannot go on.
@@ -304,31 +334,40 @@ private:
     QString operate(QWidget *tab)
     {
         // Frequency, power, power min, power max, RF, reference, reference
-        // frequency, divider, PLL mode, stored state, view states, sweep.
-        const int choice = std::discrete_distribution<int>({14, 12, 4, 4, 8, 8, 8, 8, 8, 12, 3, 10})(rng);
+        // frequency, divider, PLL mode, stored state, view states, sweep,
+        // knob steps, a stray wheel.
+        const int choice = std::discrete_distribution<int>({14, 12, 4, 4, 8, 8, 8, 8, 8, 12, 3, 10, 8, 4})(rng);
         if (choice == 11)
             return sweep(tab), QString();
         if (choice == 0) {
             // The range from the group's title, e.g. "Frequency (5-10 GHz)".
-            const auto range = QRegularExpression(QStringLiteral("\\((\\d+)-(\\d+) ")).match(child<QGroupBox>(tab, "freq_gbx").title());
+            const auto range = QRegularExpression(QStringLiteral("\\((\\d+)-(\\d+) (\\w)")).match(child<QGroupBox>(tab, "freq_gbx").title());
             const double low = range.captured(1).toDouble(), high = range.captured(2).toDouble();
-            const QString text = chance(0.85) ? QString::number(low + (high - low) * uniform(-150, 1150) / 1000.0, 'f', uniform(0, 4))
-                                              : pick({"abc", "", "2.2 GHz", "12,5", "-5", "99999"});
+            const bool megahertz = range.captured(3) == QLatin1String("M");
+            const double value = low + (high - low) * uniform(-150, 1150) / 1000.0;
+            // Now and then in another unit, as an operator types it.
+            const int form = uniform(0, 5);
+            QString text = QString::number(value, 'f', uniform(0, 4));
+            if (form == 1)
+                text = QString::number(megahertz ? value / 1000 : value * 1000, 'f', uniform(0, 6)) + pick(megahertz ? QStringList{"G", " GHz", "g"} : QStringList{"M", " MHz", "mhz"});
+            else if (form == 2)
+                text = QString::number(value, 'f', uniform(0, 3)) + (megahertz ? "e6 Hz" : "e9 Hz");
+            if (chance(0.15))
+                text = pick({"abc", "", "2.2 GHz", "12,5", "-5", "99999", "2400m", "100k", "5 x"});
             type(child<QLineEdit>(tab, "freq_text"), text, true);
-            bool number = false;
-            const double typed = text.toDouble(&number);
-            return number && low <= typed && typed <= high ? "FREQ:SET " + QString::number(typed, 'g', 10) : QString();
+            const std::optional<double> typed = typedFrequency(text, megahertz);
+            return typed && low <= *typed && *typed <= high ? "FREQ:SET " + QString::number(*typed, 'g', 10) : QString();
         }
         if (choice == 1) {
-            const QString text = chance(0.6) ? QString::number(uniform(-4000, 1500) / 100.0, 'f', uniform(0, 2))
-                                             : pick({"min", "MAX", "Minimum", "-3 min", "minmax", "abc", ""});
+            const QString text = chance(0.6) ? QString::number(uniform(-9500, 9500) / 100.0, 'f', uniform(0, 2)) + pick({"", "", " dBm", "DBM"})
+                                             : pick({"min", "MAX", "Minimum", "-3 min", "minmax", "abc", "", "3 dB"});
             type(child<QLineEdit>(tab, "Powe_Val"), text, true);
             if (text.contains(QLatin1String("MIN"), Qt::CaseInsensitive))
                 return QStringLiteral("POWE:SET MIN");
             if (text.contains(QLatin1String("MAX"), Qt::CaseInsensitive))
                 return QStringLiteral("POWE:SET MAX");
             bool number = false;
-            const double dBm = text.toDouble(&number);
+            const double dBm = QString(text).remove(QRegularExpression(QStringLiteral("\\s*dbm$"), QRegularExpression::CaseInsensitiveOption)).toDouble(&number);
             return number && dBm >= -90 && dBm <= 90 ? "POWE:SET " + decimal(std::llround(dBm * 100), 2) : QString();
         }
         if (choice == 2 || choice == 3) {
@@ -378,6 +417,40 @@ private:
             if (button == 1 && state == 0)
                 return QString(); // state 0 cannot be overwritten
             return QString(button == 0 ? "SYST:LOADSTATE %1" : button == 1 ? "SYST:SAVESTATE %1" : "SYST:BOOTSTATE %1").arg(state);
+        }
+        if (choice == 12) {
+            // Knob steps in the frequency or power field, by keys or wheel;
+            // the settled value goes out once, after the pause.
+            const bool power = chance(0.4);
+            auto &edit = child<QLineEdit>(tab, power ? "Powe_Val" : "freq_text");
+            edit.setFocus(Qt::OtherFocusReason);
+            edit.setCursorPosition(uniform(0, int(edit.text().size())));
+            const QString before = edit.text();
+            const int steps = uniform(1, 4), direction = chance(0.5) ? 1 : -1;
+            if (chance(0.5)) {
+                for (int i = 0; i < steps; ++i)
+                    QTest::keyClick(&edit, direction > 0 ? Qt::Key_Up : Qt::Key_Down);
+            } else {
+                wheel(edit, steps * direction);
+            }
+            const QString after = edit.text();
+            QTest::qWait(450);
+            if (after == before)
+                return QString();
+            if (power)
+                return "POWE:SET " + decimal(std::llround(QString(after).remove(QRegularExpression(QStringLiteral("\\s*dbm$"), QRegularExpression::CaseInsensitiveOption)).toDouble() * 100), 2);
+            const bool megahertz = child<QGroupBox>(tab, "freq_gbx").title().contains(QLatin1String("MHz"));
+            return "FREQ:SET " + QString::number(typedFrequency(after, megahertz).value_or(0), 'g', 10);
+        }
+        if (choice == 13) {
+            // The wheel over a control that does not have focus changes nothing.
+            child<QLineEdit>(tab, "freq_text").setFocus(Qt::OtherFocusReason);
+            const char *names[] = {"ref_div_cmb", "state_cmb", "ref_int_radio", "ref_ext_radio", "pllm_frac_rad", "pllm_int_rad", "Powe_Val"};
+            auto &target = child<QWidget>(tab, names[uniform(0, 6)]);
+            if (target.hasFocus())
+                return QString();
+            wheel(target, uniform(-5, 5));
+            return QString();
         }
         child<QAbstractButton>(tab, "view_state_parameters").click(); // queries only
         return QString();
