@@ -28,7 +28,7 @@ _usbsynth_ctl()
         get) options="--json all" ;;
         set) options="--freq --power --rf --ref --ref-freq --divider --pll all" ;;
         sweep) options="--freq --power --list --points --log --dwell --down --up-down --repeat" ;;
-        preset) options="list apply" ;;
+        preset) options="list apply all --rf" ;;
     esac
     if [[ $cur == -* || $command == list ]]; then
         COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
