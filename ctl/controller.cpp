@@ -24,19 +24,6 @@ constexpr int MinDivider = 1;
 constexpr int MaxDivider = 127;
 constexpr int MaxDwellMs = 3600000;
 
-// A sweep's range as typed, each value with or without a unit, in the
-// plain numbers the sweep's planning reads; a value that does not read is
-// passed on as typed, for the plan to refuse.
-QStringList sweepValues(const QStringList &typed, bool power, bool megahertz)
-{
-    QStringList values;
-    for (const QString &text : typed) {
-        const std::optional<double> value = power ? units::readPower(text) : units::readFrequency(text, megahertz);
-        values << (value ? cmd::formatFrequency(*value) : text);
-    }
-    return values;
-}
-
 // A whole decimal number, nothing around it.
 std::optional<int> typedInteger(const QString &text)
 {
@@ -443,17 +430,6 @@ int Controller::sweep(const CommandLine &line)
         return Unreachable;
     const Instruments::Instrument &instrument = found.first();
     const QString unit = models::unitText(instrument.range);
-    if (settings.mode != sweep::Mode::List) {
-        const bool power = settings.mode == sweep::Mode::Power;
-        const bool megahertz = instrument.range.megahertz;
-        // The step of a frequency sweep is a frequency too: 10M, 100k.
-        const QStringList typed{settings.start, settings.stop, settings.step};
-        const QStringList values = sweepValues(typed, power, megahertz);
-        settings.start = values.at(0);
-        settings.stop = values.at(1);
-        if (!settings.byPoints)
-            settings.step = values.at(2);
-    }
     const sweep::Limits limits{double(instrument.range.minFreq), double(instrument.range.maxFreq), unit,
                                instrument.range.megahertz ? 3 : 6};
     const sweep::Plan plan = sweep::plan(settings, limits, listText);
