@@ -8,9 +8,23 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QtTest>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <functional>
 #include <utility>
+
+// Wheel notches as the window system delivers them, over a widget's centre.
+inline void wheel(QWidget &target, int notches)
+{
+    QWidget *window = target.window();
+    const QPoint at = target.mapTo(window, target.rect().center());
+    for (int i = 0; i < qAbs(notches) && window->windowHandle(); ++i) {
+        QWheelEvent event(at, target.mapToGlobal(target.rect().center()), QPoint(), QPoint(0, notches > 0 ? 120 : -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&event);
+        QCoreApplication::sendEvent(window->windowHandle(), &event);
+    }
+}
 
 class SimFixture
 {
