@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTabWidget>
+#include <QTimer>
 #include <QtTest>
 #include <QtTest/qtestspontaneevent.h>
 
@@ -24,6 +26,28 @@ inline void wheel(QWidget &target, int notches)
         QSpontaneKeyEvent::setSpontaneous(&event);
         QCoreApplication::sendEvent(window->windowHandle(), &event);
     }
+}
+
+// The top-level window of a kind, the one whose title ends so when given:
+// a tab's own windows are not its children.
+template<typename T> T *topLevel(const QString &titleEnd = QString())
+{
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<T *>(top); found && top->windowTitle().endsWith(titleEnd))
+            return found;
+    return nullptr;
+}
+
+// A main window's tabs, and their labels, each marked when its refresh timer runs.
+inline QTabWidget *tabs(QWidget &window) { return window.findChild<QTabWidget *>(QStringLiteral("tabWidget")); }
+inline QStringList pages(QWidget &window)
+{
+    QStringList labels;
+    for (int i = 0; i < tabs(window)->count(); ++i) {
+        auto *timer = tabs(window)->widget(i)->findChild<QTimer *>(QStringLiteral("refreshTimer"));
+        labels << tabs(window)->tabText(i) + (timer && timer->isActive() ? QStringLiteral(" polls") : QString());
+    }
+    return labels;
 }
 
 class SimFixture

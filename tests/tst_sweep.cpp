@@ -271,10 +271,7 @@ private slots:
         tab = new UsbStickTab(rm, descriptor, "V3.2.0", "774-4400", serial, descriptor.section(QStringLiteral("::"), 2, 2));
         tab->show();
         t<QPushButton>("sweep_btn")->click();
-        window = nullptr;
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (auto *shown = qobject_cast<SweepWindow *>(top); shown && shown->isVisible())
-                window = shown;
+        window = topLevel<SweepWindow>();
         QVERIFY(window);
     }
 

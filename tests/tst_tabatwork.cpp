@@ -37,14 +37,6 @@ QString replies(const QString &members)
     return QStringLiteral(R"(, "replies": {%1})").arg(members);
 }
 
-// The one top-level window of a kind: the tab's own windows are not its children.
-template<typename T> T *topLevel()
-{
-    const QWidgetList tops = QApplication::topLevelWidgets();
-    const auto found = std::find_if(tops.begin(), tops.end(), [](QWidget *top) { return qobject_cast<T *>(top); });
-    return found == tops.end() ? nullptr : qobject_cast<T *>(*found);
-}
-
 } // namespace
 
 class tst_tabatwork : public QObject
