@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "link/visalibrary.h"
 #include "simfixture.h"
+#include "tab/sweepwindow.h"
 #include "tab/usbsticktab.h"
 
 #include <QApplication>
@@ -58,12 +59,7 @@ QByteArray instruments(bool a, bool b)
 QWidget *openSweep(MainWindow &window, int page)
 {
     tabs(window)->widget(page)->findChild<QPushButton *>(QStringLiteral("sweep_btn"))->click();
-    const QString title = QStringLiteral("Sweep - SN:") + tabs(window)->tabText(page).mid(3);
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (top->inherits("SweepWindow") && top->windowTitle() == title)
-            return top;
-    }
-    return nullptr;
+    return topLevel<SweepWindow>(QStringLiteral("Sweep - SN:") + tabs(window)->tabText(page).mid(3));
 }
 
 // A frequency sweep from start to stop in steps, 10 ms a point, started.
