@@ -235,7 +235,7 @@ void tst_usbtmc::unplugDuringASweep()
     MainWindow window;
     QCOMPARE(pages(window), (QStringList{"SN:UA1 polls", "SN:UB2"}));
     tabs(window)->widget(0)->findChild<QPushButton *>(QStringLiteral("sweep_btn"))->click();
-    QPointer<SweepWindow> sweep = topLevel<SweepWindow>();
+    QPointer<SweepWindow> sweep = topLevel<SweepWindow>(QStringLiteral("SN:UA1"));
     QVERIFY(sweep);
     sweep->findChild<QLineEdit *>(QStringLiteral("start_txt"))->setText(QStringLiteral("100"));
     sweep->findChild<QLineEdit *>(QStringLiteral("stop_txt"))->setText(QStringLiteral("4000"));
