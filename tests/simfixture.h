@@ -7,10 +7,48 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTabWidget>
+#include <QTimer>
 #include <QtTest>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <functional>
 #include <utility>
+
+// Wheel notches as the window system delivers them, over a widget's centre.
+inline void wheel(QWidget &target, int notches)
+{
+    QWidget *window = target.window();
+    const QPoint at = target.mapTo(window, target.rect().center());
+    for (int i = 0; i < qAbs(notches) && window->windowHandle(); ++i) {
+        QWheelEvent event(at, target.mapToGlobal(target.rect().center()), QPoint(), QPoint(0, notches > 0 ? 120 : -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&event);
+        QCoreApplication::sendEvent(window->windowHandle(), &event);
+    }
+}
+
+// The top-level window of a kind, the one whose title ends so when given:
+// a tab's own windows are not its children.
+template<typename T> T *topLevel(const QString &titleEnd = QString())
+{
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<T *>(top); found && top->windowTitle().endsWith(titleEnd))
+            return found;
+    return nullptr;
+}
+
+// A main window's tabs, and their labels, each marked when its refresh timer runs.
+inline QTabWidget *tabs(QWidget &window) { return window.findChild<QTabWidget *>(QStringLiteral("tabWidget")); }
+inline QStringList pages(QWidget &window)
+{
+    QStringList labels;
+    for (int i = 0; i < tabs(window)->count(); ++i) {
+        auto *timer = tabs(window)->widget(i)->findChild<QTimer *>(QStringLiteral("refreshTimer"));
+        labels << tabs(window)->tabText(i) + (timer && timer->isActive() ? QStringLiteral(" polls") : QString());
+    }
+    return labels;
+}
 
 class SimFixture
 {

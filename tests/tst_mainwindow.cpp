@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "link/visalibrary.h"
 #include "simfixture.h"
+#include "tab/sweepwindow.h"
 #include "tab/usbsticktab.h"
 
 #include <QApplication>
@@ -27,19 +28,7 @@ const QByteArray ThreeInstruments = R"({"resources": [
     {"resource": "USB0::0x3A7C::0x0011::SNB::INSTR", "idn": "Q,VX27H774-20,SNB,V3.2.0"},
     {"resource": "USB0::0x3A7C::0x0014::SNC::INSTR", "idn": "Q,774-6000,SNC,V4.0"}]})";
 
-QTabWidget *tabs(MainWindow &window) { return window.findChild<QTabWidget *>(QStringLiteral("tabWidget")); }
 QPushButton *search(MainWindow &window) { return window.findChild<QPushButton *>(QStringLiteral("connected_devices_refresh_btn")); }
-
-// The page labels, each marked when its refresh timer runs.
-QStringList pages(MainWindow &window)
-{
-    QStringList labels;
-    for (int i = 0; i < tabs(window)->count(); ++i) {
-        auto *timer = tabs(window)->widget(i)->findChild<QTimer *>(QStringLiteral("refreshTimer"));
-        labels << tabs(window)->tabText(i) + (timer && timer->isActive() ? QStringLiteral(" polls") : QString());
-    }
-    return labels;
-}
 
 // The closed splash's last message as it was drawn (rich text when it looks
 // like it).
@@ -70,12 +59,7 @@ QByteArray instruments(bool a, bool b)
 QWidget *openSweep(MainWindow &window, int page)
 {
     tabs(window)->widget(page)->findChild<QPushButton *>(QStringLiteral("sweep_btn"))->click();
-    const QString title = QStringLiteral("Sweep - SN:") + tabs(window)->tabText(page).mid(3);
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (top->inherits("SweepWindow") && top->windowTitle() == title)
-            return top;
-    }
-    return nullptr;
+    return topLevel<SweepWindow>(QStringLiteral("Sweep - SN:") + tabs(window)->tabText(page).mid(3));
 }
 
 // A frequency sweep from start to stop in steps, 10 ms a point, started.

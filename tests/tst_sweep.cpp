@@ -271,10 +271,7 @@ private slots:
         tab = new UsbStickTab(rm, descriptor, "V3.2.0", "774-4400", serial, descriptor.section(QStringLiteral("::"), 2, 2));
         tab->show();
         t<QPushButton>("sweep_btn")->click();
-        window = nullptr;
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (auto *shown = qobject_cast<SweepWindow *>(top); shown && shown->isVisible())
-                window = shown;
+        window = topLevel<SweepWindow>();
         QVERIFY(window);
     }
 
@@ -326,13 +323,10 @@ private slots:
         const QString above = QStringLiteral("Point %1 (4400.001 MHz) is outside the frequency range 35-4400 MHz");
         QTest::newRow("stop above range") << 0 << "4399.999 4400.001 0.001" << 0 << above.arg(3);
         QTest::newRow("first sent above") << 0 << "4399.999 4400.001 0.001" << 1 << above.arg(1);
-        QTest::newRow("power above") << 1 << "80 95 5" << 0 << "Point 4 (95 dBm) is outside the power range -90 to 90 dBm";
-        QTest::newRow("power below") << 1 << "-90.5 0 1" << 0 << "Point 1 (-90.5 dBm) is outside the power range -90 to 90 dBm";
         QTest::newRow("below range") << 0 << "34.999 100" << 0 << "Point 1 (34.999 MHz) is outside the frequency range 35-4400 MHz";
         QTest::newRow("log from 0") << 0 << "0 100" << 0 << "Logarithmic spacing needs a start and stop above 0";
         QTest::newRow("step negative") << 1 << "-10 0 -1" << 0 << "The step must be a number greater than 0";
         QTest::newRow("not a number") << 0 << "100 2Gx 1" << 0 << "Start and stop must be numbers";
-        QTest::newRow("too many") << 0 << "35 4400 0.01" << 0 << "Too many points: 436501 (at most 100000)";
         QTest::newRow("one too many") << 0 << "35 135 0.001" << 0 << "Too many points: 100001 (at most 100000)";
         QTest::newRow("too many up-down") << 0 << "35 134.999 0.001" << 2 << "Too many points: 199999 (at most 100000)";
         QTest::newRow("step below 1 kHz") << 0 << "100 101 0.0009" << 0 << "The step must be at least 0.001 MHz";

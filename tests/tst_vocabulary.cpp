@@ -47,8 +47,6 @@ void tst_vocabulary::commands_data()
     QTest::newRow("GHz frequency as typed") << cmd::setFrequency(12.345678) << "FREQ:SET 12.345678\n";
     QTest::newRow("ten digits in GHz") << cmd::setFrequency(19.99999999) << "FREQ:SET 19.99999999\n";
     QTest::newRow("MHz frequency, no exponent") << cmd::setFrequency(4400.0) << "FREQ:SET 4400\n";
-    QTest::newRow("power -2.50") << cmd::setPower(-2.50f) << "POWE:SET -2.5\n";
-    QTest::newRow("threshold 42.125") << cmd::temperatureThreshold(42.125f) << "SYST:TEMPTHRES 42.125\n";
     // Never an exponent, never -0.
     QTest::newRow("power near 0") << cmd::setPower(5.55112e-17) << "POWE:SET 0\n";
     QTest::newRow("power -0.004") << cmd::setPower(-0.004) << "POWE:SET 0\n";
@@ -60,16 +58,6 @@ void tst_vocabulary::commands_data()
     QTest::newRow("threshold 1e9") << cmd::temperatureThreshold(1.234567e9) << "SYST:TEMPTHRES 1234570000\n";
     QTest::newRow("threshold -1e-7") << cmd::temperatureThreshold(-1e-7) << "SYST:TEMPTHRES -0.0000001\n";
     QTest::newRow("threshold 1e-30") << cmd::temperatureThreshold(-1e-30) << "SYST:TEMPTHRES 0\n";
-    QTest::newRow("reference") << cmd::referenceFrequency(50) << "FREQ:REF:FREQ 50\n";
-    QTest::newRow("divider 127") << cmd::referenceDivider(127) << "FREQ:REF:DIV 127\n";
-    QTest::newRow("pll integer") << cmd::pllMode(1) << "FREQ:PLLM 1\n";
-    QTest::newRow("load 5") << cmd::loadState(5) << "SYST:LOADSTATE 5\n";
-    QTest::newRow("save 3") << cmd::saveState(3) << "SYST:SAVESTATE 3\n";
-    QTest::newRow("boot 0") << cmd::bootState(0) << "SYST:BOOTSTATE 0\n";
-    QTest::newRow("rf on") << cmd::rfOutput(true) << "POWE:RF 1\n";
-    QTest::newRow("rf off") << cmd::rfOutput(false) << "POWE:RF 0\n";
-    QTest::newRow("reference external") << cmd::referenceExternal(true) << "FREQ:REF:EXT 1\n";
-    QTest::newRow("reference internal") << cmd::referenceExternal(false) << "FREQ:REF:EXT 0\n";
 }
 
 void tst_vocabulary::commands()
@@ -181,9 +169,6 @@ void tst_vocabulary::statusCodes_data()
         << "Read Error: Code -1073807339" << "-1073807343=x" << "Read Error: Code -1073807339 (timeout)";
     QTest::newRow("first code of the table") << "Code -1073807360" << "" << "Code -1073807360 (system error)";
     QTest::newRow("last code of the table") << "Code -1073807194" << "" << "Code -1073807194 (connection lost)";
-    QTest::newRow("busy") << "Connection Error: Code -1073807246" << ""
-                          << "Connection Error: Code -1073807246 (resource busy)";
-    QTest::newRow("I/O") << "Code -1073807298" << "" << "Code -1073807298 (I/O error)";
     QTest::newRow("completion code") << "Read Error: Code 1073676294" << ""
                                      << "Read Error: Code 1073676294 (read buffer filled)";
     QTest::newRow("unknown code kept bare") << "Read Error: Code -5" << "" << "Read Error: Code -5";
@@ -223,11 +208,8 @@ void tst_vocabulary::typedValues_data()
     row("MHz", "4400000k", 4400.0);
     row("MHz", "35e6 Hz", 35.0);
     row("MHz", "4.4e9Hz", 4400.0);
-    row("MHz", "2400 MHz", 2400.0);
     row("MHz", "2400M", 2400.0);
     row("MHz", "2400mhz", 2400.0);
-    row("MHz", "2.4g", 2400.0);
-    row("MHz", "100K", 0.1);
     row("MHz", "100 kHz", 0.1);
     row("MHz", " 1234.56789 ", 1234.56789);
     row("MHz", "2400m", none); // milli or mega
@@ -239,15 +221,11 @@ void tst_vocabulary::typedValues_data()
     row("MHz", "1e400", none);
     row("MHz", "G", none);
     row("MHz", "", none);
-    row("GHz", "5", 5.0);
-    row("GHz", "10", 10.0);
     row("GHz", "5000M", 5.0);
-    row("GHz", "10000 MHz", 10.0);
     row("GHz", "1e10 Hz", 10.0);
     row("GHz", "2400M", 2.4);
     row("GHz", "7.5", 7.5);
     row("dBm", "-90", -90.0);
-    row("dBm", "90", 90.0);
     row("dBm", "-90 dBm", -90.0);
     row("dBm", "90DBM", 90.0);
     row("dBm", "-2.50dbm", -2.5);

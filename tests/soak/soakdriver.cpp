@@ -19,7 +19,6 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QtTest/qtestspontaneevent.h>
 
 #include <malloc.h>
 #include <unistd.h>
@@ -104,19 +103,6 @@ std::optional<double> typedFrequency(const QString &text, bool megahertz)
     const int shift = match.captured(2).toInt() + shifts.value(unit) - (megahertz ? 6 : 9);
     const double value = QStringLiteral("%1e%2").arg(match.captured(1)).arg(shift).toDouble(&ok);
     return ok ? std::optional<double>(value) : std::nullopt;
-}
-
-// Wheel notches as the window system delivers them, over a widget's centre.
-void wheel(QWidget &target, int notches)
-{
-    QWidget *window = target.window();
-    const QPoint at = target.mapTo(window, target.rect().center());
-    for (int i = 0; i < qAbs(notches) && window->windowHandle(); ++i) {
-        QWheelEvent event(at, target.mapToGlobal(target.rect().center()), QPoint(), QPoint(0, notches > 0 ? 120 : -120),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QSpontaneKeyEvent::setSpontaneous(&event);
-        QCoreApplication::sendEvent(window->windowHandle(), &event);
-    }
 }
 
 // A control by object name; without it the run cannot go on.
