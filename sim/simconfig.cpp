@@ -242,7 +242,7 @@ void Reader::readFaults(const QJsonObject &object, const std::string &where,
                         ResourceConfig *config)
 {
     checkKeys(object, where,
-              {"openStatus", "readStatus", "latencyMs", "timeoutMs", "unplugAfter"});
+              {"openStatus", "readStatus", "writeStatus", "latencyMs", "timeoutMs", "unplugAfter"});
     const auto at = [&](const char *key) { return where + "." + key; };
     if (object.contains("openStatus"))
         config->openStatus = errorStatus(object["openStatus"], at("openStatus"));
@@ -258,16 +258,20 @@ void Reader::readFaults(const QJsonObject &object, const std::string &where,
         if (const auto v = whole(object["unplugAfter"], at("unplugAfter"), 0, 0xFFFFFFFFLL))
             config->unplugAfter = ViUInt32(*v);
     }
-    if (object.contains("readStatus")) {
-        const auto statuses = this->object(object["readStatus"], at("readStatus"));
-        if (!statuses)
+    const auto statuses = [&](const char *key, std::map<std::string, ViStatus> *into) {
+        if (!object.contains(key))
             return;
-        for (auto it = statuses->begin(); it != statuses->end(); ++it) {
-            const std::string query = it.key().toStdString();
-            if (const auto status = errorStatus(it.value(), at("readStatus") + "." + query))
-                config->readStatus[queryKey(query)] = *status;
+        const auto given = this->object(object[key], at(key));
+        if (!given)
+            return;
+        for (auto it = given->begin(); it != given->end(); ++it) {
+            const std::string line = it.key().toStdString();
+            if (const auto status = errorStatus(it.value(), at(key) + "." + line))
+                (*into)[queryKey(line)] = *status;
         }
-    }
+    };
+    statuses("readStatus", &config->readStatus);
+    statuses("writeStatus", &config->writeStatus);
 }
 
 void Reader::readReplies(const QJsonObject &object, const std::string &where,

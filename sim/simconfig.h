@@ -25,6 +25,7 @@ struct ResourceConfig
     std::map<std::string, std::string> replies; // query key -> whole reply bytes
     std::optional<ViStatus> openStatus;
     std::map<std::string, ViStatus> readStatus; // query key -> read status
+    std::map<std::string, ViStatus> writeStatus; // line key -> write status
     ViUInt32 latencyMs = 0;
     ViUInt32 timeoutMs = 2000;
     std::optional<ViUInt32> unplugAfter;

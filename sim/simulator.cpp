@@ -132,6 +132,10 @@ ViStatus Simulator::Connection::write(std::string_view message, ViUInt32 timeout
         return VI_ERROR_INV_OBJECT;
     if (instrument->removed)
         return VI_ERROR_CONN_LOST;
+    // A refused write reaches nothing: it leaves no trace and no reply.
+    const auto fault = instrument->config.writeStatus.find(queryKey(message));
+    if (fault != instrument->config.writeStatus.end())
+        return fault->second;
     trace::record(trace::Write, instrument->config.descriptor, message);
     // A new message makes the instrument forget what was not read.
     pending.clear();

@@ -307,6 +307,29 @@ private slots:
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
     }
 
+    void writeFails_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("lines");
+        // POWE:SET -3 fails: what came before it went out, nothing after it.
+        QTest::newRow("set") << QStringList{"set", "SN100", "--freq", "100", "--power", "-3", "--rf", "on"}
+                             << QStringList{"FREQ:SET 100"};
+        QTest::newRow("sweep") << QStringList{"sweep", "SN100", "--power", "-5:0:1", "--dwell", "10"}
+                               << QStringList{"POWE:SET -5", "POWE:SET -4"};
+    }
+    void writeFails()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, lines);
+        sim.configure(bench(", \"faults\": {\"writeStatus\": {\"POWE:SET -3\": -1073807298}}"));
+        const Result result = ctl(arguments);
+        QCOMPARE(result.status, 3);
+        QVERIFY2(result.err.startsWith("usbsynth-ctl: SN100: Write Error: Code -1073807298 at POWE:SET -3\n"),
+                 qPrintable(result.err));
+        QCOMPARE(sent(Mhz), lines);
+        QCOMPARE(sim.count('O', Mhz), sim.count('C', Mhz));
+    }
+
     void help_data()
     {
         QTest::addColumn<QStringList>("arguments");
