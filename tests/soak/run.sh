@@ -31,7 +31,7 @@ soak() {
     dir=$(cd "$root" && realpath -m "$1") preload=$dir/bin/libusbsynth-soakdriver.so
     if [ "$do_build" = 1 ]; then
         [ -f "$dir/CMakeCache.txt" ] || cmake -S "$root" -B "$dir" -G Ninja -DUSBSYNTH_SANITIZE="$2" >/dev/null
-        cmake --build "$dir" -j "$(nproc)" --target usbsynth usbsynth-sim usbsynth-soakdriver >/dev/null || return 1
+        cmake --build "$dir" -j "$(nproc)" --target usbsynth usbsynth-ctl usbsynth-sim usbsynth-soakdriver >/dev/null || return 1
     fi
     mkdir -p -m 700 "$work/runtime"
     if grep -q '^USBSYNTH_SANITIZE:BOOL=ON' "$dir/CMakeCache.txt"; then
