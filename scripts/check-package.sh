@@ -157,6 +157,26 @@ rule="$root/usr/lib/udev/rules.d/70-usbsynth-usbtmc.rules"
 grep -q 'SUBSYSTEM=="usbmisc", KERNEL=="usbtmc\[0-9\]\*", TAG+="uaccess"' "$rule" || fail "the udev rule grants no access"
 dpkg-deb -I "$deb" postinst | grep -q 'udevadm control --reload' || fail "postinst does not reload udev"
 
+echo "== usbsynth-ctl, its manual page and bash completion"
+for f in usr/bin/usbsynth-ctl usr/share/man/man1/usbsynth-ctl.1 usr/share/bash-completion/completions/usbsynth-ctl; do
+    [ -f "$root/$f" ] || fail "/$f not installed"
+done
+in_root ldd /usr/bin/usbsynth-ctl | grep -q 'libQt6Gui' && fail "usbsynth-ctl links the Qt GUI library"
+# With no display at all: it lists the simulated instruments, reads one and
+# sets one, and its lines reach the simulator.
+set +e
+# shellcheck disable=SC2016 # expanded inside the root
+in_root sh -c 'd=$(mktemp -d) && cd "$d" && export USBSYNTH_VISA_LIBRARY=sim USBSYNTH_SIM_TRACE="$d/trace.txt" &&
+    usbsynth-ctl list && usbsynth-ctl get QX20002 --json && usbsynth-ctl set QX10001 --freq 2.4G --rf off &&
+    grep -q " W USB0::0x3A7C::0x000F::QX10001::INSTR FREQ:SET 2400$" trace.txt' >"$root/tmp/ctl-output.txt" 2>&1
+status=$?
+set -e
+cat "$root/tmp/ctl-output.txt"
+[ "$status" = 0 ] || fail "the installed usbsynth-ctl did not list, read and set the simulated instruments"
+grep -q '"serial": "QX20002"' "$root/tmp/ctl-output.txt" || fail "usbsynth-ctl get printed no reading"
+in_root bash -c 'source /usr/share/bash-completion/completions/usbsynth-ctl && complete -p usbsynth-ctl' \
+    || fail "the bash completion defines no completion for usbsynth-ctl"
+
 echo "== Starting the panel as the menu does, for 8 s"
 # The Exec line, unescaped as a desktop entry is, then split by the shell
 # (its quoting rules are the shell's double quotes).
