@@ -129,10 +129,13 @@ public:
     {
         seconds = std::max(3, qEnvironmentVariable("USBSYNTH_SOAK_SECONDS", QStringLiteral("60")).toInt());
         rng.seed(qEnvironmentVariable("USBSYNTH_SOAK_SEED", QString::number(std::random_device()())).toULongLong());
+        if (qEnvironmentVariableIntValue("USBSYNTH_SOAK_USBTMC")) {
 #ifdef USBSYNTH_SOAK_USBTMC
-        if (qEnvironmentVariableIntValue("USBSYNTH_SOAK_USBTMC"))
             fake = std::make_unique<FakeUsbtmc>();
+#else
+            qFatal("soak: built without umockdev, so without the fake usbtmc driver");
 #endif
+        }
         for (int i = 0; i < BaseInstruments; ++i)
             bench << Instrument(QStringLiteral("SK%1").arg(i + 1), i, uniform(100, 300));
         writePresets();
