@@ -5,10 +5,9 @@
 //   bench_refresh [passes]
 //
 // The no-latency part runs twice: on a configuration file, which the
-// simulator checks (one stat) on every VISA call so that a test can change
-// the bench between two calls, and on the simulator's built-in bench, which
-// it never checks again. The second shows the panel's own cost without that
-// check, which is most of the first.
+// simulator watches on every VISA call so that a test can change the bench
+// between two calls, and on the simulator's built-in bench, which it never
+// checks again.
 #include "benchsupport.h"
 #include "link/commandset.h"
 #include "link/visa.h"

@@ -38,13 +38,18 @@ bool Simulator::FileStamp::operator==(const FileStamp &other) const
 }
 
 // Loads the configuration again when the variable names another file or the
-// file changed on disk. Runs at the start of every entry point.
+// file changed on disk. Runs at the start of most entry points, so it looks
+// at the file only when the watch cannot tell.
 void Simulator::refresh()
 {
     std::lock_guard lock(mutex);
     const char *variable = std::getenv("USBSYNTH_SIM_CONFIG");
+    const char *path = variable ? variable : "";
+    const ConfigWatch::Answer seen = watch.check(path);
+    if (configured && seen == ConfigWatch::Unchanged && loadedStamp.path == path)
+        return;
     FileStamp stamp;
-    stamp.path = variable ? variable : "";
+    stamp.path = path;
     if (!stamp.path.empty()) {
         struct stat status;
         if (::stat(stamp.path.c_str(), &status) == 0) {
@@ -57,7 +62,9 @@ void Simulator::refresh()
             stamp.error = errno;
         }
     }
-    if (configured && stamp == loadedStamp)
+    // A noted change is read even when the stamp looks the same: a rewrite
+    // of the same size within one tick of the file system's clock.
+    if (configured && stamp == loadedStamp && seen != ConfigWatch::Changed)
         return;
     // Another file is another bench: nothing carries over from the last one.
     if (!configured || stamp.path != loadedStamp.path)

@@ -2,6 +2,7 @@
 #define USBSYNTH_SIM_SIMULATOR_H
 
 #include "link/visadefs.h"
+#include "sim/configwatch.h"
 #include "sim/instrumentmodel.h"
 #include "sim/simconfig.h"
 #include "sim/visabackend.h"
@@ -77,6 +78,7 @@ private:
     std::condition_variable changed; // a session got a reply, closed or lost its instrument
     bool configured = false;
     FileStamp loadedStamp;
+    ConfigWatch watch;
     std::vector<std::shared_ptr<Instrument>> instruments; // in configuration order
     unsigned long long nextMessageId = 1;
 };

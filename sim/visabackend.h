@@ -43,7 +43,8 @@ class Backend
 {
 public:
     virtual ~Backend() = default;
-    // At the start of every entry point.
+    // At the start of every entry point that opens, searches, parses or
+    // writes; reads, closes and attributes go on with what it last found.
     virtual void refresh() {}
     // Every resource, in the order searches report them.
     virtual std::vector<Listing> resources() = 0;

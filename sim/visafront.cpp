@@ -54,7 +54,6 @@ std::shared_ptr<VisaFront::Session> VisaFront::sessionFor(ViSession handle) cons
 ViStatus VisaFront::checkObject(ViObject object)
 {
     std::lock_guard lock(mutex);
-    backend->refresh();
     return sessions.count(object) || managers.count(object) ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
 }
 
@@ -110,7 +109,6 @@ ViStatus VisaFront::findResources(ViSession manager, const char *expression, ViF
 ViStatus VisaFront::findNext(ViFindList list, char *descriptor)
 {
     std::lock_guard lock(mutex);
-    backend->refresh();
     const auto found = findLists.find(list);
     if (found == findLists.end())
         return VI_ERROR_INV_OBJECT;
@@ -188,7 +186,6 @@ void VisaFront::closeSession(ViSession handle)
 ViStatus VisaFront::close(ViObject object)
 {
     std::lock_guard lock(mutex);
-    backend->refresh();
     if (object == VI_NULL)
         return VI_WARN_NULL_OBJECT;
     if (sessions.count(object)) {
@@ -271,7 +268,6 @@ ViStatus VisaFront::takeReply(std::unique_lock<std::mutex> &lock, ViSession hand
 ViStatus VisaFront::read(ViSession handle, ViByte *buffer, ViUInt32 count, ViUInt32 *received)
 {
     std::unique_lock lock(mutex);
-    backend->refresh();
     if (received)
         *received = 0;
     if (!buffer && count > 0)
@@ -309,7 +305,6 @@ ViStatus VisaFront::read(ViSession handle, ViByte *buffer, ViUInt32 count, ViUIn
 ViStatus VisaFront::readMessage(ViSession handle, std::string *text)
 {
     std::unique_lock lock(mutex);
-    backend->refresh();
     std::shared_ptr<Session> session;
     const ViStatus status = takeReply(lock, handle, &session);
     if (status != VI_SUCCESS)
@@ -323,7 +318,6 @@ ViStatus VisaFront::readMessage(ViSession handle, std::string *text)
 ViStatus VisaFront::getAttribute(ViObject object, ViAttr attribute, void *value)
 {
     std::lock_guard lock(mutex);
-    backend->refresh();
     const auto session = sessionFor(object);
     const auto manager = managers.find(object);
     if (!session && manager == managers.end())
@@ -360,7 +354,6 @@ ViStatus VisaFront::getAttribute(ViObject object, ViAttr attribute, void *value)
 ViStatus VisaFront::setAttribute(ViObject object, ViAttr attribute, ViAttrState value)
 {
     std::lock_guard lock(mutex);
-    backend->refresh();
     const auto session = sessionFor(object);
     const auto manager = managers.find(object);
     if (!session && manager == managers.end())
@@ -395,7 +388,6 @@ ViStatus VisaFront::describeStatus(ViStatus status, char *description)
     std::string detail;
     {
         std::lock_guard lock(mutex);
-        backend->refresh();
         detail = backend->describe(status);
     }
     if (!description)

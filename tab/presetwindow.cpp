@@ -16,6 +16,13 @@ PresetWindow::PresetWindow(const QString &serial, const models::FrequencyRange &
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Presets - SN:") + serial);
     setAttribute(Qt::WA_QuitOnClose, false);
+    // Each button keeps room for its text and margins at any font size, and
+    // the window grows so that the list keeps its own; at the default font
+    // the window keeps the form's size.
+    const int margins = 2 * (style()->pixelMetric(QStyle::PM_ButtonMargin) + style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setMinimumWidth(button->fontMetrics().size(Qt::TextShowMnemonic, button->text()).width() + margins);
+    resize(size().expandedTo(sizeHint()));
     connect(ui->save_btn, &QPushButton::clicked, this, &PresetWindow::savePresent);
     connect(ui->rename_btn, &QPushButton::clicked, this, &PresetWindow::renameSelected);
     connect(ui->delete_btn, &QPushButton::clicked, this, &PresetWindow::deleteSelected);

@@ -186,6 +186,11 @@ void SimTest::script_data()
     row("reload", withF1, {"open " + f1, "FREQ:SET 200", "config " + QByteArray(withF1).replace("]}", R"(, {"resource": ")" + f2 + "\"}]}"),
                            "find ?* = " + f1 + ' ' + f2, "FREQ:SET? = 200\n", "config {\"resources\": []}",
                            "FREQ:SET? = !CONN_LOST", "config " + withF1, "open " + f1, "FREQ:SET? = 100\n"});
+    // Rewritten in place, to the same size at once; removed; made anew.
+    const QByteArray seven = bench({{"F1", R"("replies": {"FREQ:SET?": "7"})"}});
+    row("changed in place", seven, {"open " + f1, "FREQ:SET? = 7\n", "write " + QByteArray(seven).replace("\"7\"", "\"8\""),
+                                    "FREQ:SET? = 8\n", "remove", "FREQ:SET? = !CONN_LOST", "find ?* = !NFOUND", "write " + seven,
+                                    "find ?* = " + f1});
     // Any spelling of a name opens the instrument.
     row("names", bench({{"F1", ""}}),
         {"open USB0::0x3A7C::0x000F::F1::0::INSTR", "open usb0::14972::0xf::F1", "open USB0::0x3A7C::0x000F::f1::INSTR = !NFOUND",
@@ -208,6 +213,7 @@ void SimTest::script_data()
 //   find EXPRESSION        searches
 //   parse NAME             parses NAME: interface type and number, class, full name
 //   config JSON            replaces the configuration
+//   write JSON, remove     rewrites the file in place, removes it
 //   LINE                   writes the line
 // with " = RESULT" for the expected outcome: the reply to the line, the names
 // found, or a failure status such as "!TMO"; " @MIN-MAX" bounds its time in ms
@@ -243,6 +249,9 @@ void SimTest::script()
             result = status ? statusName(status) : QByteArray::number(type) + ' ' + QByteArray::number(board) + ' ' + cls + ' ' + full + alias;
         } else if (action.startsWith("config ")) {
             sim.configure(action.mid(7));
+        } else if (action.startsWith("write ") || action == "remove") {
+            QFile file(sim.path("sim.json"));
+            QVERIFY(action == "remove" ? file.remove() : file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(action.mid(6)) > 0);
         } else if (equals < 0) {
             result = statusName(send(session, action));
         } else {

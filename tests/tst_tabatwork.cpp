@@ -3,6 +3,7 @@
 // (and the absence of lines) and on what the widgets show.
 #include "link/visa.h"
 #include "simfixture.h"
+#include "tab/presetwindow.h"
 #include "tab/sweepwindow.h"
 #include "tab/thresset.h"
 #include "tab/usbsticktab.h"
@@ -575,7 +576,8 @@ void tst_tabatwork::nothingClipped()
     w<QLabel>("atten_stat_lbl")->setText(QStringLiteral("Power is set to Maximum"));
     w<QAbstractButton>("sweep_btn")->click();
     w<QAbstractButton>("view_state_parameters")->click();
-    const QList<QWidget *> windows{tab.get(), topLevel<SweepWindow>(), topLevel<profile_viewer>()};
+    w<QAbstractButton>("presets_btn")->click();
+    const QList<QWidget *> windows{tab.get(), topLevel<SweepWindow>(), topLevel<profile_viewer>(), topLevel<PresetWindow>()};
     for (QWidget *window : windows) {
         QVERIFY(window);
         QVERIFY(QTest::qWaitForWindowExposed(window));
