@@ -105,22 +105,20 @@ private slots:
     // never -0; a stop outside the range is refused.
     void exactPoints_data()
     {
-        QTest::addColumn<int>("mode"); // 0 frequency, 1 power
-        QTest::addColumn<int>("decimals");
+        QTest::addColumn<int>("decimals"); // 2: power in dBm, 3: MHz, 6: GHz
         QTest::addColumn<QList<qint64>>("starts"); // in units of the resolution
         QTest::addColumn<QList<qint64>>("steps");
-        QTest::newRow("power, 0.01 dB") << 1 << 2 << QList<qint64>{-9000, -1000, -33, -30, -7, 0, 1, 10, 33, 8999}
+        const QList<qint64> steps{1, 3, 7, 10, 100, 1000, 12345};
+        QTest::newRow("power, 0.01 dB") << 2 << QList<qint64>{-9000, -1000, -33, -30, -7, 0, 1, 10, 33, 8999}
                                         << QList<qint64>{1, 3, 7, 10, 25, 30, 33, 100};
-        QTest::newRow("MHz, 1 kHz") << 0 << 3 << QList<qint64>{35000, 35001, 100100, 2217500, 4399000}
-                                    << QList<qint64>{1, 3, 7, 10, 100, 1000, 12345};
-        QTest::newRow("GHz, 1 kHz") << 0 << 6 << QList<qint64>{5000000, 5000001, 7250000, 9999000}
-                                    << QList<qint64>{1, 3, 7, 10, 100, 1000, 12345};
+        QTest::newRow("MHz, 1 kHz") << 3 << QList<qint64>{35000, 35001, 100100, 2217500, 4399000} << steps;
+        QTest::newRow("GHz, 1 kHz") << 6 << QList<qint64>{5000000, 5000001, 7250000, 9999000} << steps;
     }
 
     void exactPoints()
     {
-        QFETCH(int, mode);
         QFETCH(int, decimals);
+        const int mode = decimals == 2;
         QFETCH(QList<qint64>, starts);
         QFETCH(QList<qint64>, steps);
         const double scale = std::pow(10.0, decimals);
@@ -137,13 +135,10 @@ private slots:
             for (qint64 step : steps) {
                 for (int count : {1, 2, 7, 11, 61}) {
                     for (auto direction : {sweep::Direction::Up, sweep::Direction::Down}) {
-                        sweep::Settings settings;
-                        settings.mode = sweep::Mode(mode);
-                        settings.direction = direction;
                         const qint64 stop = start + (count - 1) * step;
-                        settings.start = text(start);
-                        settings.stop = text(stop);
-                        settings.step = text(step);
+                        sweep::Settings settings;
+                        std::tie(settings.mode, settings.direction) = std::pair(sweep::Mode(mode), direction);
+                        std::tie(settings.start, settings.stop, settings.step) = std::tuple(text(start), text(stop), text(step));
                         const sweep::Plan plan = sweep::plan(settings, limits, std::nullopt);
                         const QString row = settings.start + " to " + settings.stop + " step " + settings.step;
                         if (stop > high) {
@@ -232,20 +227,16 @@ private slots:
         QTest::addColumn<QString>("stopped");
         QTest::addColumn<QString>("end");
 
-        QTest::newRow("single, stopped") << qint64(9) << qint64(11) << false << "Point 9 of 11"
-                                         << "Sweep stopped after 9 of 11 points" << "Stopped at point 9 of 11: X";
-        QTest::newRow("single, done") << qint64(11) << qint64(11) << false << "Point 11 of 11"
-                                      << "Sweep stopped after 11 of 11 points" << "Done: all 11 points sent, the last X";
-        QTest::newRow("none sent") << qint64(0) << qint64(11) << false << ""
-                                   << "Sweep stopped after 0 of 11 points" << "Stopped before the first point";
-        QTest::newRow("passes and some") << qint64(42) << qint64(11) << true << "Pass 4, point 9 of 11"
-                                         << "Sweep stopped after 42 points (3 passes of 11 and 9)" << "Stopped at pass 4, point 9 of 11: X";
-        QTest::newRow("whole passes") << qint64(33) << qint64(11) << true << "Pass 3, point 11 of 11"
-                                      << "Sweep stopped after 33 points (3 passes of 11)" << "Stopped at pass 3, point 11 of 11: X";
-        QTest::newRow("one pass and one") << qint64(12) << qint64(11) << true << "Pass 2, point 1 of 11"
-                                          << "Sweep stopped after 12 points (1 pass of 11 and 1)" << "Stopped at pass 2, point 1 of 11: X";
-        QTest::newRow("inside the first pass") << qint64(1) << qint64(11) << true << "Pass 1, point 1 of 11"
-                                               << "Sweep stopped after 1 point (1 of the first pass of 11)" << "Stopped at pass 1, point 1 of 11: X";
+        const auto row = [](qint64 sent, bool repeat, const char *progress, const char *stopped, const char *end) {
+            QTest::addRow("%lld of 11%s", sent, repeat ? ", repeated" : "") << sent << qint64(11) << repeat << progress << stopped << end;
+        };
+        row(9, false, "Point 9 of 11", "Sweep stopped after 9 of 11 points", "Stopped at point 9 of 11: X");
+        row(11, false, "Point 11 of 11", "Sweep stopped after 11 of 11 points", "Done: all 11 points sent, the last X");
+        row(0, false, "", "Sweep stopped after 0 of 11 points", "Stopped before the first point");
+        row(42, true, "Pass 4, point 9 of 11", "Sweep stopped after 42 points (3 passes of 11 and 9)", "Stopped at pass 4, point 9 of 11: X");
+        row(33, true, "Pass 3, point 11 of 11", "Sweep stopped after 33 points (3 passes of 11)", "Stopped at pass 3, point 11 of 11: X");
+        row(12, true, "Pass 2, point 1 of 11", "Sweep stopped after 12 points (1 pass of 11 and 1)", "Stopped at pass 2, point 1 of 11: X");
+        row(1, true, "Pass 1, point 1 of 11", "Sweep stopped after 1 point (1 of the first pass of 11)", "Stopped at pass 1, point 1 of 11: X");
     }
 
     void texts()
