@@ -231,18 +231,15 @@ void SimTest::script_data()
     const auto on = [&](const char *name, const QByteArray &model, const QByteArrayList &steps) {
         row(name, two, QByteArrayList{"open USB0::0x3A7C::" + model + "::INSTR"} + steps);
     };
-    on("MHz frequency", "0x0014::M", {"FREQ:SET 2200.5", "FREQ:SET? = 2200.5\n", "FREQ:SET 1234.56789", "FREQ:SET? = 1234.568\n"});
-    on("MHz range", "0x0014::M",
-       {"FREQ:SET 100", "FREQ:SET 24.9", "FREQ:SET 2.2GHz", "FREQ:SET? = 100\n", "FREQ:SET 5999.9", "FREQ:RETACT? = 5999.900\n"});
+    on("MHz frequency", "0x0014::M", {"FREQ:SET 2200.5", "FREQ:SET? = 2200.5\n", "FREQ:SET 1234.56789", "FREQ:SET? = 1234.568\n",
+        "FREQ:SET 100", "FREQ:SET 24.9", "FREQ:SET 2.2GHz", "FREQ:SET? = 100\n", "FREQ:SET 5999.9", "FREQ:RETACT? = 5999.900\n"});
     on("GHz range", "0x0011::G", {"FREQ:SET 20", "FREQ:SET 7500", "FREQ:SET? = 20\n", "FREQ:SET 12.3456789", "FREQ:RETACT? = 12.345679\n"});
-    on("power", "0x0014::M",
-       {"POWE:SET -2.50", "POWE:SET? = -2.5\n", "POWE:SET 50", "POWE:SET? = 10\n", "POWE:SET MAX", "POWE:SET? = 10 MAX\n"});
-    on("power min, RF", "0x0014::M",
-       {"POWE:SET MIN", "POWE:RF 0", "POWE:SET? = OFF,-30 MIN\n", "POWE:RF? = 0\n", "POWE:RF 1", "POWE:RF? = 1\n"});
-    on("reference", "0x0011::G",
+    on("power, RF", "0x0014::M", {"POWE:SET -2.50", "POWE:SET? = -2.5\n", "POWE:SET 50", "POWE:SET? = 10\n", "POWE:SET MAX",
+        "POWE:SET? = 10 MAX\n", "POWE:SET MIN", "POWE:RF 0", "POWE:SET? = OFF,-30 MIN\n", "POWE:RF? = 0\n", "POWE:RF 1", "POWE:RF? = 1\n"});
+    on("reference, PLL, lock", "0x0011::G",
        {"FREQ:REF:EXT 1", "FREQ:REF:EXT? = 1\n", "FREQ:REF:EXT 0", "FREQ:REF:EXT? = 0\n", "FREQ:REF:FREQ 50", "FREQ:REF:FREQ 101",
-        "FREQ:REF:FREQ? = 50\n", "FREQ:REF:DIV 127", "FREQ:REF:DIV 128", "FREQ:REF:DIV? = 127\n"});
-    on("PLL, lock", "0x0011::G", {"FREQ:PLLM 1", "FREQ:PLLM? = 1\n", "FREQ:PLLM 0", "FREQ:PLLM? = 0\n", "FREQ:LOCK? = 1\n"});
+        "FREQ:REF:FREQ? = 50\n", "FREQ:REF:DIV 127", "FREQ:REF:DIV 128", "FREQ:REF:DIV? = 127\n", "FREQ:PLLM 1", "FREQ:PLLM? = 1\n",
+        "FREQ:PLLM 0", "FREQ:PLLM? = 0\n", "FREQ:LOCK? = 1\n"});
     on("system", "0x0014::M", {"*IDN? = Q,774-6000,M,V4\n", "SYST:TEMP? = 28.50\n", "SYST:TEMPTHRES 45.5", "SYST:TEMPTHRES? = 45.5\n",
                                "SYST:BOOTSTATE 3", "SYST:BOOTSTATE 6", "SYST:BOOTSTATE? = 3\n"});
     on("any case, CR LF, unknown", "0x0014::M", {"freq:set 3000\r\n", "FREQ:BOGUS 1", "freq:set?\r\n = 3000\n"});

@@ -227,19 +227,12 @@ FakeUsbtmc::FakeUsbtmc()
     testbed = sharedTestbed();
     context = g_main_context_new();
     loop = g_main_loop_new(context, FALSE);
-    std::promise<void> running;
-    worker = std::thread([this, &running] {
+    worker = std::thread([this] {
         g_main_context_push_thread_default(context);
-        g_main_context_invoke(
-            context, [](gpointer done) -> gboolean {
-                static_cast<std::promise<void> *>(done)->set_value();
-                return G_SOURCE_REMOVE;
-            },
-            &running);
         g_main_loop_run(loop);
         g_main_context_pop_thread_default(context);
     });
-    running.get_future().wait();
+    runOn(context, [] {}); // the handler thread is serving
 }
 
 FakeUsbtmc::~FakeUsbtmc()
