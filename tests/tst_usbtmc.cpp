@@ -152,6 +152,24 @@ private slots:
         QCOMPARE(pass(), Queries);
     }
 
+    void unplugInASession()
+    {
+        // An open session learns of the unplug on its next transfer, and keeps
+        // saying so; closing it still works.
+        QVERIFY(visa::openDefaultRM(&rm) >= 0);
+        visa::Session session = visa::NullSession;
+        QCOMPARE(visa::open(rm, QString::fromStdString(a), &session), 0);
+        QCOMPARE(visa::writeLine(session, QStringLiteral("FREQ:SET?")), 0);
+        fake->unplug(0);
+        QString reply = QStringLiteral("stale");
+        const visa::Status lost = visa::Status(0xBFFF00A6);
+        QCOMPARE(visa::readReply(session, &reply), lost);
+        QCOMPARE(reply, QString());
+        QCOMPARE(visa::writeLine(session, QStringLiteral("FREQ:SET?")), lost);
+        QCOMPARE(visa::close(session), 0);
+        QVERIFY(!visa::findResources(rm, QStringLiteral("USB?*")).contains(QString::fromStdString(a)));
+    }
+
     void unplugDuringASweep()
     {
         MainWindow window;
