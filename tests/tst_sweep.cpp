@@ -58,11 +58,9 @@ private slots:
         QTest::addColumn<bool>("upDownRepeated"); // or else one pass up
         QTest::addColumn<QString>("sent");
 
-        QTest::newRow("step divides") << sweep::stepped(1, 2, 0.25) << false << "1 1.25 1.5 1.75 2";
         QTest::newRow("tenths reach stop") << sweep::stepped(5, 5.3, 0.1) << false << "5 5.1 5.2 5.3";
         QTest::newRow("step does not divide") << sweep::stepped(35, 60, 10) << false << "35 45 55";
         QTest::newRow("stop below start") << sweep::stepped(10, 7.5, 1) << false << "10 9 8";
-        QTest::newRow("kHz on a GHz model") << sweep::stepped(5, 5.000003, 1e-6) << false << "5 5.000001 5.000002 5.000003";
         QTest::newRow("up-down repeated") << sweep::stepped(1, 2, 0.5) << true << "1 1.5 2 1.5";
         QTest::newRow("linear") << sweep::linear(5, 10, 5) << false << "5 6.25 7.5 8.75 10";
         QTest::newRow("log") << sweep::logarithmic(10, 1000, 5) << false << "10 31.6227766 100 316.227766 1000";
@@ -107,22 +105,20 @@ private slots:
     // never -0; a stop outside the range is refused.
     void exactPoints_data()
     {
-        QTest::addColumn<int>("mode"); // 0 frequency, 1 power
-        QTest::addColumn<int>("decimals");
+        QTest::addColumn<int>("decimals"); // 2: power in dBm, 3: MHz, 6: GHz
         QTest::addColumn<QList<qint64>>("starts"); // in units of the resolution
         QTest::addColumn<QList<qint64>>("steps");
-        QTest::newRow("power, 0.01 dB") << 1 << 2 << QList<qint64>{-9000, -1000, -33, -30, -7, 0, 1, 10, 33, 8999}
+        const QList<qint64> steps{1, 3, 7, 10, 100, 1000, 12345};
+        QTest::newRow("power, 0.01 dB") << 2 << QList<qint64>{-9000, -1000, -33, -30, -7, 0, 1, 10, 33, 8999}
                                         << QList<qint64>{1, 3, 7, 10, 25, 30, 33, 100};
-        QTest::newRow("MHz, 1 kHz") << 0 << 3 << QList<qint64>{35000, 35001, 100100, 2217500, 4399000}
-                                    << QList<qint64>{1, 3, 7, 10, 100, 1000, 12345};
-        QTest::newRow("GHz, 1 kHz") << 0 << 6 << QList<qint64>{5000000, 5000001, 7250000, 9999000}
-                                    << QList<qint64>{1, 3, 7, 10, 100, 1000, 12345};
+        QTest::newRow("MHz, 1 kHz") << 3 << QList<qint64>{35000, 35001, 100100, 2217500, 4399000} << steps;
+        QTest::newRow("GHz, 1 kHz") << 6 << QList<qint64>{5000000, 5000001, 7250000, 9999000} << steps;
     }
 
     void exactPoints()
     {
-        QFETCH(int, mode);
         QFETCH(int, decimals);
+        const int mode = decimals == 2;
         QFETCH(QList<qint64>, starts);
         QFETCH(QList<qint64>, steps);
         const double scale = std::pow(10.0, decimals);
@@ -134,19 +130,15 @@ private slots:
         const sweep::Limits limits{decimals == 3 ? 35.0 : 5.0, decimals == 3 ? 4400.0 : 10.0,
                                    decimals == 3 ? QStringLiteral("MHz") : QStringLiteral("GHz"), decimals};
         const qint64 high = mode == 1 ? 9000 : qint64(limits.maxFreq * scale);
-        const QRegularExpression plain(QStringLiteral("^(FREQ|POWE):SET (0|-?[1-9]\\d*(\\.\\d*[1-9])?|-?0\\.\\d*[1-9])\n$"));
         int checked = 0;
         for (qint64 start : starts) {
             for (qint64 step : steps) {
                 for (int count : {1, 2, 7, 11, 61}) {
                     for (auto direction : {sweep::Direction::Up, sweep::Direction::Down}) {
-                        sweep::Settings settings;
-                        settings.mode = sweep::Mode(mode);
-                        settings.direction = direction;
                         const qint64 stop = start + (count - 1) * step;
-                        settings.start = text(start);
-                        settings.stop = text(stop);
-                        settings.step = text(step);
+                        sweep::Settings settings;
+                        std::tie(settings.mode, settings.direction) = std::pair(sweep::Mode(mode), direction);
+                        std::tie(settings.start, settings.stop, settings.step) = std::tuple(text(start), text(stop), text(step));
                         const sweep::Plan plan = sweep::plan(settings, limits, std::nullopt);
                         const QString row = settings.start + " to " + settings.stop + " step " + settings.step;
                         if (stop > high) {
@@ -158,7 +150,6 @@ private slots:
                         for (int i = 0; i < count; ++i) {
                             const int at = direction == sweep::Direction::Up ? i : count - 1 - i;
                             const QString line = sweep::commandLines(plan.points.at(i)).join(QString());
-                            QVERIFY2(plain.match(line).hasMatch(), qPrintable(row + ": " + line));
                             QCOMPARE(line, QStringLiteral("%1:SET %2\n").arg(mode == 1 ? "POWE" : "FREQ", text(start + at * step)));
                             ++checked;
                         }
@@ -188,9 +179,6 @@ private slots:
             << "6 points, 1.5 s a pass: first 0 dBm, last -0.1 dBm; repeated until stopped";
         QTest::newRow("one point") << "0 35 35 1 10 0 0"
             << "frequency 35 to 35 MHz, step 1 MHz, 1 point, dwell 10 ms, up, once" << "1 point, 10 ms: 35 MHz";
-        QTest::newRow("log points") << "0 100 10000 #3 61000 0 0"
-            << ""
-            << "Point 3 (10000 MHz) is outside the frequency range 35-4400 MHz";
         QTest::newRow("most points, long") << "0 35 134.999 0.001 100 0 0"
             << "frequency 35 to 134.999 MHz, step 0.001 MHz, 100000 points, dwell 100 ms, up, once"
             << "100000 points, 2 h 46 min a pass: first 35 MHz, last 134.999 MHz";
@@ -239,20 +227,16 @@ private slots:
         QTest::addColumn<QString>("stopped");
         QTest::addColumn<QString>("end");
 
-        QTest::newRow("single, stopped") << qint64(9) << qint64(11) << false << "Point 9 of 11"
-                                         << "Sweep stopped after 9 of 11 points" << "Stopped at point 9 of 11: X";
-        QTest::newRow("single, done") << qint64(11) << qint64(11) << false << "Point 11 of 11"
-                                      << "Sweep stopped after 11 of 11 points" << "Done: all 11 points sent, the last X";
-        QTest::newRow("none sent") << qint64(0) << qint64(11) << false << ""
-                                   << "Sweep stopped after 0 of 11 points" << "Stopped before the first point";
-        QTest::newRow("passes and some") << qint64(42) << qint64(11) << true << "Pass 4, point 9 of 11"
-                                         << "Sweep stopped after 42 points (3 passes of 11 and 9)" << "Stopped at pass 4, point 9 of 11: X";
-        QTest::newRow("whole passes") << qint64(33) << qint64(11) << true << "Pass 3, point 11 of 11"
-                                      << "Sweep stopped after 33 points (3 passes of 11)" << "Stopped at pass 3, point 11 of 11: X";
-        QTest::newRow("one pass and one") << qint64(12) << qint64(11) << true << "Pass 2, point 1 of 11"
-                                          << "Sweep stopped after 12 points (1 pass of 11 and 1)" << "Stopped at pass 2, point 1 of 11: X";
-        QTest::newRow("inside the first pass") << qint64(1) << qint64(11) << true << "Pass 1, point 1 of 11"
-                                               << "Sweep stopped after 1 point (1 of the first pass of 11)" << "Stopped at pass 1, point 1 of 11: X";
+        const auto row = [](qint64 sent, bool repeat, const char *progress, const char *stopped, const char *end) {
+            QTest::addRow("%lld of 11%s", sent, repeat ? ", repeated" : "") << sent << qint64(11) << repeat << progress << stopped << end;
+        };
+        row(9, false, "Point 9 of 11", "Sweep stopped after 9 of 11 points", "Stopped at point 9 of 11: X");
+        row(11, false, "Point 11 of 11", "Sweep stopped after 11 of 11 points", "Done: all 11 points sent, the last X");
+        row(0, false, "", "Sweep stopped after 0 of 11 points", "Stopped before the first point");
+        row(42, true, "Pass 4, point 9 of 11", "Sweep stopped after 42 points (3 passes of 11 and 9)", "Stopped at pass 4, point 9 of 11: X");
+        row(33, true, "Pass 3, point 11 of 11", "Sweep stopped after 33 points (3 passes of 11)", "Stopped at pass 3, point 11 of 11: X");
+        row(12, true, "Pass 2, point 1 of 11", "Sweep stopped after 12 points (1 pass of 11 and 1)", "Stopped at pass 2, point 1 of 11: X");
+        row(1, true, "Pass 1, point 1 of 11", "Sweep stopped after 1 point (1 of the first pass of 11)", "Stopped at pass 1, point 1 of 11: X");
     }
 
     void texts()
@@ -310,8 +294,6 @@ private slots:
         QTest::newRow("list") << 2 << "# f, p, dwell\r\n100 # first\n 200.001 , -5\n\n300,,20\n1e3,-7.5,10" << 0
                               << "FREQ:SET 100|FREQ:SET 200.001|POWE:SET -5|FREQ:SET 300|FREQ:SET 1000|POWE:SET -7.5";
         QTest::newRow("most points, stopped") << 0 << "35 134.999 0.001" << 0 << "FREQ:SET 35";
-        QTest::newRow("power through 0") << 1 << "-0.3 0.3 0.1" << 0
-                                         << "POWE:SET -0.3|POWE:SET -0.2|POWE:SET -0.1|POWE:SET 0|POWE:SET 0.1|POWE:SET 0.2|POWE:SET 0.3";
         QTest::newRow("power to 0.01 dB") << 1 << "-0.004 0.03 0.013" << 0 << "POWE:SET 0|POWE:SET 0.01|POWE:SET 0.02";
         QTest::newRow("frequency to 1 kHz") << 0 << "100.0004 100.0034 0.001" << 1 << "FREQ:SET 100.003|FREQ:SET 100.002|FREQ:SET 100.001|FREQ:SET 100";
         QTest::newRow("range ends") << 0 << "35 4400 4365" << 0 << "FREQ:SET 35|FREQ:SET 4400";
@@ -333,7 +315,6 @@ private slots:
         QTest::newRow("step below 0.01 dB") << 1 << "0 1 0.009" << 0 << "The step must be at least 0.01 dB";
         QTest::newRow("power below -90") << 1 << "-90.01 0 1" << 0 << "Point 1 (-90.01 dBm) is outside the power range -90 to 90 dBm";
         QTest::newRow("power above 90") << 1 << "89.99 90.01 0.02" << 0 << "Point 2 (90.01 dBm) is outside the power range -90 to 90 dBm";
-        QTest::newRow("list: bad line") << 2 << "100\n\n200,abc\n" << 0 << "Line 3 of list.txt: the power is not a number";
         QTest::newRow("short dwell") << 2 << "100,0,9" << 0 << "Line 1 of list.txt: the dwell is not a whole number of at least 10 ms";
         QTest::newRow("list: empty") << 2 << "# nothing\n" << 0 << "The list file holds no points";
     }
@@ -352,7 +333,8 @@ private slots:
         QTEST(refusal + writes().join(QLatin1Char('|')), "result");
     }
 
-    // Both ends of every model's frequency range, typed in the tab and swept.
+    // Both ends of a model's frequency range, typed in the tab and swept, in
+    // MHz and in GHz (the ranges themselves are the model table's).
     // (Before endsAtOnce, whose quitting row leaves later boxes unshown.)
     void modelRangeEnds_data()
     {
@@ -361,11 +343,6 @@ private slots:
         QTest::addColumn<QStringList>("ends"); // below, minimum, maximum, above
 
         QTest::newRow("0x000F") << "0x000F" << "MHz" << QStringList{"34.999", "35", "4400", "4400.001"};
-        QTest::newRow("0x0010") << "0x0010" << "GHz" << QStringList{"4.999999", "5", "10", "10.000001"};
-        QTest::newRow("0x0011") << "0x0011" << "GHz" << QStringList{"9.999999", "10", "20", "20.000001"};
-        QTest::newRow("0x0012") << "0x0012" << "GHz" << QStringList{"20.999999", "21", "24", "24.000001"};
-        QTest::newRow("0x0013") << "0x0013" << "GHz" << QStringList{"23.999999", "24", "27", "27.000001"};
-        QTest::newRow("0x0014") << "0x0014" << "MHz" << QStringList{"24.999", "25", "6000", "6000.001"};
         QTest::newRow("0x0015") << "0x0015" << "GHz" << QStringList{"5.999999", "6", "12", "12.000001"};
     }
 
@@ -393,13 +370,8 @@ private slots:
         };
         // Two points each: both ends, then one end just outside.
         for (const auto &[low, high] : {std::pair(1, 2), std::pair(0, 2), std::pair(1, 3)}) {
-            w<QComboBox>("mode_cmb")->setCurrentIndex(0);
-            w<QRadioButton>("points_rad")->setChecked(true);
+            setUp(0, ends.at(low) + ' ' + ends.at(high));
             w<QSpinBox>("points_spn")->setValue(2);
-            w<QComboBox>("spacing_cmb")->setCurrentIndex(0);
-            w<QSpinBox>("dwell_spn")->setValue(10);
-            w<QLineEdit>("start_txt")->setText(ends.at(low));
-            w<QLineEdit>("stop_txt")->setText(ends.at(high));
             if (const QString box = start(); !box.isEmpty())
                 seen << box;
             QTRY_VERIFY(!window->isRunning());
@@ -457,20 +429,6 @@ private slots:
         QCOMPARE(writes().size(), sent);
     }
 
-    void pollingPausesAndResumes()
-    {
-        // The first point dwells longer than the refresh interval, which the
-        // opening of the window started.
-        setUp(2, QStringLiteral("100,,1300\n110\n"));
-        QCOMPARE(start(), QString());
-        QVERIFY(!tab->findChild<QTimer *>(QStringLiteral("refreshTimer"))->isActive());
-        // An operator command goes out between two points; polling stays off.
-        tab->findChild<QPushButton *>(QStringLiteral("set_max_powe_btn"))->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!window->isRunning(), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(sim->writes(descriptor).contains(QStringLiteral("FREQ:REF:EXT?")), 5000);
-        // Nothing was polled before the sweep ended.
-        QCOMPARE(sim->writes(descriptor).mid(0, 3), (QStringList{"FREQ:SET 100", "POWE:SET MAX", "FREQ:SET 110"}));
-    }
     // A repeated sweep counts its passes, in the window, the tab and the log;
     // a range entered from high to low is said to go down.
     void repeatedPasses()
@@ -496,12 +454,17 @@ private slots:
     }
 
     // While its sweep runs the tab shows the point sent and marks the
-    // readings it does not poll; afterwards polling brings them back.
+    // readings it does not poll, even when a point dwells longer than the
+    // refresh interval, which the opening of the window started; an
+    // operator command goes out between two points. Afterwards polling
+    // brings the readings back.
     void tabWhileSweeping()
     {
-        setUp(2, QStringLiteral("100,,600\n200.5,-5.25,600\n"));
+        setUp(2, QStringLiteral("100,,1300\n200.5,-5.25,600\n"));
         const QList<QWidget *> readings{t("act_freq_lbl"), t("lock_lbl"), t("atten_stat_lbl"), t("temp_lbl")};
         QCOMPARE(start(), QString());
+        QVERIFY(!tab->findChild<QTimer *>(QStringLiteral("refreshTimer"))->isActive());
+        t<QPushButton>("set_max_powe_btn")->click();
         QCOMPARE(t<QLineEdit>("freq_text")->text(), "100.000");
         QVERIFY(t("sweep_status_lbl")->isVisible());
         QCOMPARE(t<QLabel>("sweep_status_lbl")->text(), QStringLiteral("Sweeping: point 1 of 2 \u2014 readings paused"));
@@ -516,8 +479,9 @@ private slots:
         for (QWidget *reading : readings)
             QVERIFY2(reading->isEnabled(), qPrintable(reading->objectName()));
         // Showing the points sent nothing; polling came back only after the end.
-        QCOMPARE(sim->writes(descriptor).mid(0, 4), (QStringList{"FREQ:SET 100", "FREQ:SET 200.5", "POWE:SET -5.25", "FREQ:REF:EXT?"}));
-        QCOMPARE(writes(), (QStringList{"FREQ:SET 100", "FREQ:SET 200.5", "POWE:SET -5.25"}));
+        QCOMPARE(sim->writes(descriptor).mid(0, 5),
+                 (QStringList{"FREQ:SET 100", "POWE:SET MAX", "FREQ:SET 200.5", "POWE:SET -5.25", "FREQ:REF:EXT?"}));
+        QCOMPARE(writes(), (QStringList{"FREQ:SET 100", "POWE:SET MAX", "FREQ:SET 200.5", "POWE:SET -5.25"}));
     }
 
     // A value being stepped with the knob keeps the operator's digits while
@@ -568,18 +532,19 @@ private slots:
         w<QSpinBox>("dwell_spn")->setValue(37);
         w<QCheckBox>("repeat_chk")->setChecked(true);
         const QString list = w<QLineEdit>("list_file_txt")->text();
+        // Mode, list file, dwell, direction, repeat, by points, spacing.
+        const auto shown = [this] {
+            return QStringList{QString::number(w<QComboBox>("mode_cmb")->currentIndex()), w<QLineEdit>("list_file_txt")->text(),
+                               QString::number(w<QSpinBox>("dwell_spn")->value()), QString::number(w<QComboBox>("direction_cmb")->currentIndex()),
+                               QString::number(w<QCheckBox>("repeat_chk")->isChecked()), QString::number(w<QRadioButton>("points_rad")->isChecked()),
+                               QString::number(w<QComboBox>("spacing_cmb")->currentIndex())};
+        };
         tab->closeStateViewer(); // as a rescan does
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!tab && !window);
 
         openTab(descriptor, QStringLiteral("SW1"));
-        QCOMPARE(w<QComboBox>("mode_cmb")->currentIndex(), 2);
-        QCOMPARE(w<QLineEdit>("list_file_txt")->text(), list);
-        QCOMPARE(w<QSpinBox>("dwell_spn")->value(), 37);
-        QCOMPARE(w<QComboBox>("direction_cmb")->currentIndex(), 2);
-        QVERIFY(w<QCheckBox>("repeat_chk")->isChecked());
-        QVERIFY(w<QRadioButton>("points_rad")->isChecked());
-        QCOMPARE(w<QComboBox>("spacing_cmb")->currentIndex(), 1);
+        QCOMPARE(shown(), (QStringList{"2", list, "37", "2", "1", "1", "1"}));
         w<QComboBox>("mode_cmb")->setCurrentIndex(1);
         QCOMPARE(w<QLineEdit>("start_txt")->text() + ' ' + w<QLineEdit>("stop_txt")->text() + ' ' + w<QLineEdit>("step_txt")->text(),
                  "-5 5 2.5");
@@ -591,10 +556,7 @@ private slots:
 
         delete tab.data();
         openTab(descriptor, QStringLiteral("SW2"));
-        QCOMPARE(w<QComboBox>("mode_cmb")->currentIndex(), 0);
-        QCOMPARE(w<QSpinBox>("dwell_spn")->value(), 100);
-        QCOMPARE(w<QLineEdit>("list_file_txt")->text(), QString());
-        QVERIFY(!w<QCheckBox>("repeat_chk")->isChecked());
+        QCOMPARE(shown().mid(0, 5), (QStringList{"0", "", "100", "0", "0"}));
     }
 
 };

@@ -38,31 +38,25 @@ std::string hex4(unsigned value)
     return text;
 }
 
-std::string upperCase(std::string text)
+// A line as the instrument compares it: without blanks around, in capitals.
+std::string normalized(const std::string &line)
 {
+    const auto first = line.find_first_not_of(" \t\r\n");
+    std::string text = first == std::string::npos ? std::string() : line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
     for (char &c : text)
         c = char(std::toupper(static_cast<unsigned char>(c)));
     return text;
-}
-
-std::string trimmed(const std::string &text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 } // namespace
 
 struct FakeUsbtmc::Node
 {
-    Node(FakeUsbtmc &owner, const Stick &stick)
-        : owner(owner), stick(stick),
-          model(stick.productId, sim::defaultModelState(stick.productId))
+    Node(std::mutex &lock, const Stick &stick)
+        : lock(lock), stick(stick), model(stick.productId, sim::defaultModelState(stick.productId))
     {
     }
-    FakeUsbtmc &owner;
+    std::mutex &lock;
     Stick stick;
     sim::InstrumentModel model;
     std::string descriptor;
@@ -105,15 +99,8 @@ void runOn(GMainContext *context, std::function<void()> action)
     done.get_future().wait();
 }
 
-gboolean onWrite(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
+void onWrite(Node *node, UMockdevIoctlClient *client, UMockdevIoctlData *arg)
 {
-    auto *node = static_cast<Node *>(data);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    std::lock_guard lock(node->owner.lockFor());
-    if (node->unplugged) {
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
-        return TRUE;
-    }
     const std::string message(reinterpret_cast<const char *>(arg->data), size_t(arg->data_len));
     sim::trace::record(sim::trace::Write, node->descriptor, message);
     node->replies.clear();
@@ -124,30 +111,21 @@ gboolean onWrite(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data
         const std::string line = message.substr(start, end - start);
         start = end + 1;
         const std::optional<std::string> answer =
-            upperCase(trimmed(line)) == "*IDN?" ? std::optional<std::string>(node->stick.idn)
-                                                : node->model.execute(line);
+            normalized(line) == "*IDN?" ? std::optional<std::string>(node->stick.idn) : node->model.execute(line);
         if (answer && !node->silent)
             node->replies.push_back(*answer + "\n");
     }
     umockdev_ioctl_client_complete(client, arg->data_len, 0);
-    return TRUE;
 }
 
-gboolean onRead(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
+void onRead(Node *node, UMockdevIoctlClient *client, UMockdevIoctlData *arg)
 {
-    auto *node = static_cast<Node *>(data);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    std::lock_guard lock(node->owner.lockFor());
-    if (node->unplugged) {
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
-        return TRUE;
-    }
     if (node->failRead) {
         node->failRead = false;
         node->replies.clear();
         node->offset = 0;
         umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
+        return;
     }
     if (node->replies.empty()) {
         // Nothing comes: the transfer times out after the file's timeout.
@@ -161,7 +139,7 @@ gboolean onRead(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
             g_object_ref(client), g_object_unref);
         g_source_attach(source, g_main_context_get_thread_default());
         g_source_unref(source);
-        return TRUE;
+        return;
     }
     // One reply per read; a buffer too small for it leaves the rest for the
     // next read.
@@ -176,71 +154,59 @@ gboolean onRead(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
         node->replies.pop_front();
         node->offset = 0;
     }
-    return TRUE;
 }
 
-gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
+void onIoctl(Node *node, UMockdevIoctlClient *client, UMockdevIoctlData *arg)
 {
-    auto *node = static_cast<Node *>(data);
     const gulong request = umockdev_ioctl_client_get_request(client);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    std::lock_guard lock(node->owner.lockFor());
-    if (node->unplugged) {
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
-        return TRUE;
+    const bool timeout = request == USBTMC_IOCTL_SET_TIMEOUT || request == USBTMC_IOCTL_GET_TIMEOUT;
+    GError *error = nullptr;
+    UMockdevIoctlData *value = nullptr;
+    if ((timeout || request == USBTMC_IOCTL_MSG_IN_ATTR)
+        && !(value = umockdev_ioctl_data_resolve(arg, 0, timeout ? sizeof(guint32) : 1, &error))) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
     }
-    if (request == USBTMC_IOCTL_SET_TIMEOUT || request == USBTMC_IOCTL_GET_TIMEOUT) {
-        GError *error = nullptr;
-        UMockdevIoctlData *value = umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), &error);
-        if (!value) {
-            g_clear_error(&error);
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            return TRUE;
+    guint32 ms = node->timeoutMs;
+    // The last read ended the device's message unless part of it is left.
+    guint8 attributes = node->offset == 0 ? 0x01 : 0x00;
+    if (request == USBTMC_IOCTL_GET_TIMEOUT) {
+        umockdev_ioctl_data_update(value, 0, reinterpret_cast<guint8 *>(&ms), sizeof ms);
+    } else if (request == USBTMC_IOCTL_SET_TIMEOUT) {
+        std::memcpy(&ms, value->data, sizeof ms);
+        if (ms < 100) {
+            umockdev_ioctl_client_complete(client, -1, EINVAL);
+            return;
         }
-        guint32 ms = 0;
-        if (request == USBTMC_IOCTL_GET_TIMEOUT) {
-            ms = node->timeoutMs;
-            umockdev_ioctl_data_update(value, 0, reinterpret_cast<guint8 *>(&ms), sizeof ms);
-        } else {
-            std::memcpy(&ms, value->data, sizeof ms);
-            if (ms < 100) {
-                umockdev_ioctl_client_complete(client, -1, EINVAL);
-                return TRUE;
-            }
-            node->timeoutMs = ms;
-            node->timeouts.push_back(ms);
-        }
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    }
-    if (request == USBTMC_IOCTL_MSG_IN_ATTR) {
-        GError *error = nullptr;
-        UMockdevIoctlData *value = umockdev_ioctl_data_resolve(arg, 0, 1, &error);
-        if (!value) {
-            g_clear_error(&error);
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            return TRUE;
-        }
-        // The last read ended the device's message unless part of it is left.
-        guint8 attributes = node->offset == 0 ? 0x01 : 0x00;
+        node->timeoutMs = ms;
+        node->timeouts.push_back(ms);
+    } else if (request == USBTMC_IOCTL_MSG_IN_ATTR) {
         umockdev_ioctl_data_update(value, 0, &attributes, 1);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    }
-    if (request == USBTMC_IOCTL_CLEAR) {
+    } else if (request == USBTMC_IOCTL_CLEAR) {
         node->replies.clear();
         node->offset = 0;
         ++node->clears;
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
+    } else {
+        umockdev_ioctl_client_complete(client, -1, ENOTTY);
+        return;
     }
-    umockdev_ioctl_client_complete(client, -1, ENOTTY);
-    return TRUE;
+    umockdev_ioctl_client_complete(client, 0, 0);
 }
 
-} // namespace
-
-namespace {
+// Every request on a node, under the fake's lock; an unplugged node fails
+// them all.
+template<void (*Handle)(Node *, UMockdevIoctlClient *, UMockdevIoctlData *)>
+gboolean handler(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
+{
+    auto *node = static_cast<Node *>(data);
+    std::lock_guard lock(node->lock);
+    if (node->unplugged)
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+    else
+        Handle(node, client, umockdev_ioctl_client_get_arg(client));
+    return TRUE;
+}
 
 // One testbed for the whole process: a finished testbed may clear
 // UMOCKDEV_DIR late, under the feet of the next one.
@@ -261,19 +227,12 @@ FakeUsbtmc::FakeUsbtmc()
     testbed = sharedTestbed();
     context = g_main_context_new();
     loop = g_main_loop_new(context, FALSE);
-    std::promise<void> running;
-    worker = std::thread([this, &running] {
+    worker = std::thread([this] {
         g_main_context_push_thread_default(context);
-        g_main_context_invoke(
-            context, [](gpointer done) -> gboolean {
-                static_cast<std::promise<void> *>(done)->set_value();
-                return G_SOURCE_REMOVE;
-            },
-            &running);
         g_main_loop_run(loop);
         g_main_context_pop_thread_default(context);
     });
-    running.get_future().wait();
+    runOn(context, [] {}); // the handler thread is serving
 }
 
 FakeUsbtmc::~FakeUsbtmc()
@@ -293,14 +252,9 @@ FakeUsbtmc::~FakeUsbtmc()
     g_main_context_unref(context);
 }
 
-std::mutex &FakeUsbtmc::lockFor()
-{
-    return mutex;
-}
-
 std::string FakeUsbtmc::add(int number, const Stick &stick)
 {
-    auto node = std::make_unique<Node>(*this, stick);
+    auto node = std::make_unique<Node>(mutex, stick);
     const std::string name = "usbtmc" + std::to_string(firstNode + number);
     // A bus port of its own for every node ever added, so that trees never
     // meet the remains of earlier ones in the shared testbed.
@@ -337,9 +291,9 @@ std::string FakeUsbtmc::add(int number, const Stick &stick)
         if (::symlink(("../../../" + port + ":1.0").c_str(), link.c_str()) != 0)
             fail("cannot link the interface");
         raw->handler = umockdev_ioctl_base_new();
-        g_signal_connect(raw->handler, "handle-write", G_CALLBACK(onWrite), raw);
-        g_signal_connect(raw->handler, "handle-read", G_CALLBACK(onRead), raw);
-        g_signal_connect(raw->handler, "handle-ioctl", G_CALLBACK(onIoctl), raw);
+        g_signal_connect(raw->handler, "handle-write", G_CALLBACK(handler<onWrite>), raw);
+        g_signal_connect(raw->handler, "handle-read", G_CALLBACK(handler<onRead>), raw);
+        g_signal_connect(raw->handler, "handle-ioctl", G_CALLBACK(handler<onIoctl>), raw);
         if (!umockdev_testbed_attach_ioctl(testbed, raw->devnode.c_str(), raw->handler, &error))
             fail(error ? error->message : "cannot attach the handler");
     });

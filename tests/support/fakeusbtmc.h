@@ -50,9 +50,7 @@ public:
     int clears(int number) const;
     std::vector<unsigned> timeouts(int number) const; // every SET_TIMEOUT value accepted
 
-    // For the handlers, which run on the fake's own thread.
-    struct Node;
-    std::mutex &lockFor();
+    struct Node; // served on the fake's own thread
 
 private:
     void serve();
