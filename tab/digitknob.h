@@ -28,6 +28,8 @@ public:
 
     // Forgets a pending value (it was sent another way).
     void cancel() { pause.stop(); }
+    // A stepped value waits for the operator's pause.
+    bool pending() const { return pause.isActive(); }
 
 signals:
     // The text changed by a step; the value is not sent yet.

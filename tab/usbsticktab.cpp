@@ -712,15 +712,15 @@ void UsbStickTab::sendSweepPoint(const QStringList &lines)
 
 void UsbStickTab::showSweepPoint(const sweep::Point &point, const QString &progress)
 {
-    // A field the operator is typing in keeps the operator's text.
-    const auto show = [](QLineEdit *edit, const QString &text) {
-        if (!(edit->hasFocus() && edit->isModified()))
+    // A field the operator is typing in, or stepping, keeps the operator's text.
+    const auto show = [](QLineEdit *edit, const DigitKnob *knob, const QString &text) {
+        if (!(edit->hasFocus() && edit->isModified()) && !knob->pending())
             edit->setText(text);
     };
     if (point.frequency)
-        show(ui->freq_text, QString::number(*point.frequency, 'f', frequencyDecimals));
+        show(ui->freq_text, frequencyKnob, QString::number(*point.frequency, 'f', frequencyDecimals));
     if (point.power)
-        show(ui->Powe_Val, cmd::formatPower(*point.power));
+        show(ui->Powe_Val, powerKnob, cmd::formatPower(*point.power));
     QString where = progress;
     if (!where.isEmpty())
         where[0] = where.at(0).toLower();

@@ -520,6 +520,23 @@ private slots:
         QCOMPARE(writes(), (QStringList{"FREQ:SET 100", "FREQ:SET 200.5", "POWE:SET -5.25"}));
     }
 
+    // A value being stepped with the knob keeps the operator's digits while
+    // sweep points are shown, and the stepped value is what goes out.
+    void knobDuringSweep()
+    {
+        setUp(2, QStringLiteral("100,-10,100\n100,-20,600\n"));
+        QCOMPARE(start(), QString());
+        auto *power = t<QLineEdit>("Powe_Val");
+        power->setFocus(Qt::OtherFocusReason);
+        power->setCursorPosition(int(power->text().size()));
+        QTest::keyClick(power, Qt::Key_Up);
+        const QString stepped = power->text();
+        QTRY_VERIFY(writes().contains(QStringLiteral("POWE:SET -20")));
+        QCOMPARE(power->text(), stepped);
+        QTRY_COMPARE(writes().last(), "POWE:SET " + stepped);
+        window->stopSweep();
+    }
+
     // Before Start the window says what Start will do, as the fields change,
     // without sending anything or raising a box.
     void preview()
