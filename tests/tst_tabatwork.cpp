@@ -68,6 +68,7 @@ private:
         this->descriptor = descriptor;
         tab = std::make_unique<UsbStickTab>(rm, descriptor, descriptor == Ghz ? "V4.1.0" : "V3.2.0", "M", "S1",
                                             descriptor.section(QStringLiteral("::"), 2, 2));
+        connect(tab.get(), &UsbStickTab::logMsg, this, [this](const QString &text) { logged << text; });
         tab->show();
     }
     // The settings sent since the trace was cleared, queries left out.
@@ -105,6 +106,7 @@ private:
     BoxCatcher boxes;
     visa::Session rm = visa::NullSession;
     QString descriptor;
+    QStringList logged; // the tab's log messages
     std::unique_ptr<UsbStickTab> tab;
 };
 
@@ -113,6 +115,7 @@ void tst_tabatwork::init()
     sim.configure(config());
     QVERIFY(visa::openDefaultRM(&rm) >= 0);
     sim.clearTrace();
+    logged.clear();
 }
 
 void tst_tabatwork::cleanup()
@@ -227,8 +230,6 @@ void tst_tabatwork::refreshPass()
     QFETCH(QStringList, shown);
     sim.configure(config(extra));
     open(instrument);
-    QStringList logged;
-    connect(tab.get(), &UsbStickTab::logMsg, this, [&](const QString &text) { logged << text; });
     const QStringList queries = instrument == Ghz ? GhzQueries : MhzQueries;
     QCOMPARE(pass(), queries.mid(0, queries.indexOf(lastQuery) + 1));
     QCOMPARE(logged, messages);
@@ -366,8 +367,6 @@ void tst_tabatwork::failedOpenKeepsTheQueue()
 {
     open(Ghz);
     QSignalSpy lost(tab.get(), &UsbStickTab::connectionLost);
-    QStringList logged;
-    connect(tab.get(), &UsbStickTab::logMsg, this, [&](const QString &text) { logged << text; });
     sim.configure(config(QStringLiteral(R"(, "faults": {"openStatus": -1073807246})")));
     w<QPushButton>("set_min_powe_btn")->click();
     QCOMPARE(lost.count(), 1);
