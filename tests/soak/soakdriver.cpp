@@ -4,8 +4,13 @@
 // runs the end checks, writes report.txt (with copies of trace.txt and
 // log.txt) into the starting directory and quits the program.
 //
-// Environment: USBSYNTH_SOAK_SECONDS (default 60), USBSYNTH_SOAK_SEED.
+// Environment: USBSYNTH_SOAK_SECONDS (default 60), USBSYNTH_SOAK_SEED, and
+// USBSYNTH_SOAK_USBTMC=1 for a panel on our usbtmc library, the instruments
+// then standing behind a fake of the kernel driver (under umockdev's preload).
 #include "simfixture.h"
+#ifdef USBSYNTH_SOAK_USBTMC
+#include "support/fakeusbtmc.h"
+#endif
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -57,11 +62,12 @@ struct Instrument
     Instrument(const QString &serial, int kind, int timeoutMs) : serial(serial), kind(kind), timeoutMs(timeoutMs) { heal(); }
     QString serial;
     int kind, timeoutMs;
-    bool present = true, mute = false;
+    bool present = true, mute = false, silent = false;
+    int node = -1; // the fake driver's node while plugged in there
     QJsonObject faults, replies;
     QString descriptor() const { return QStringLiteral("USB0::0x3A7C::%1::%2::INSTR").arg(Kinds[kind][0], serial); }
     bool reachable() const { return present && !faults.contains(QLatin1String("openStatus")); }
-    void heal() { mute = false, replies = QJsonObject(), faults = QJsonObject{{"timeoutMs", timeoutMs}}; }
+    void heal() { mute = silent = false, replies = QJsonObject(), faults = QJsonObject{{"timeoutMs", timeoutMs}}; }
 };
 
 // Lines a refresh pass may send back on its own (a control it changed echoes
@@ -123,6 +129,13 @@ public:
     {
         seconds = std::max(3, qEnvironmentVariable("USBSYNTH_SOAK_SECONDS", QStringLiteral("60")).toInt());
         rng.seed(qEnvironmentVariable("USBSYNTH_SOAK_SEED", QString::number(std::random_device()())).toULongLong());
+        if (qEnvironmentVariableIntValue("USBSYNTH_SOAK_USBTMC")) {
+#ifdef USBSYNTH_SOAK_USBTMC
+            fake = std::make_unique<FakeUsbtmc>();
+#else
+            qFatal("soak: built without umockdev, so without the fake usbtmc driver");
+#endif
+        }
         for (int i = 0; i < BaseInstruments; ++i)
             bench << Instrument(QStringLiteral("SK%1").arg(i + 1), i, uniform(100, 300));
         writePresets();
@@ -226,16 +239,37 @@ private:
 
     void writeBench()
     {
+#ifdef USBSYNTH_SOAK_USBTMC
+        if (fake) {
+            // A stick plugged back is a new node, as the kernel numbers it.
+            for (Instrument &instrument : bench) {
+                if (instrument.present && instrument.node < 0) {
+                    instrument.node = nodes++;
+                    fake->add(instrument.node, {0x3A7C, unsigned(std::strtoul(Kinds[instrument.kind][0], nullptr, 16)),
+                                                instrument.serial.toStdString(), idn(instrument).toStdString()});
+                } else if (!instrument.present && instrument.node >= 0) {
+                    fake->unplug(std::exchange(instrument.node, -1));
+                }
+                if (instrument.node >= 0)
+                    fake->setSilent(instrument.node, instrument.silent);
+            }
+            return;
+        }
+#endif
         QJsonArray resources;
         for (const Instrument &instrument : qAsConst(bench)) {
             QJsonObject entry{{"resource", instrument.descriptor()}, {"faults", instrument.faults}, {"replies", instrument.replies}};
             if (!instrument.mute)
-                entry[QStringLiteral("idn")] = QStringLiteral("Quorvex Electronics,%1,%2,%3")
-                                                   .arg(Kinds[instrument.kind][1], instrument.serial, Kinds[instrument.kind][2]);
+                entry[QStringLiteral("idn")] = idn(instrument);
             if (instrument.present)
                 resources.append(entry);
         }
         sim.configure(QJsonDocument(QJsonObject{{"resources", resources}}).toJson(QJsonDocument::Compact));
+    }
+
+    static QString idn(const Instrument &instrument)
+    {
+        return QStringLiteral("Quorvex Electronics,%1,%2,%3").arg(Kinds[instrument.kind][1], instrument.serial, Kinds[instrument.kind][2]);
     }
 
     // One or two random changes: faults on, faults off, instruments unplugged,
@@ -250,7 +284,19 @@ private:
             const auto present = std::count_if(bench.cbegin(), bench.cend(), [](const Instrument &i) { return i.present; });
             // Heal, heal and plug back, bad replies, read errors, latency, open
             // errors, unplug, mute, new instrument.
-            const int change = std::discrete_distribution<int>({20, 12, 26, 7, 6, 4, 7, 2, 3})(rng);
+            int change = std::discrete_distribution<int>({20, 12, 26, 7, 6, 4, 7, 2, 3})(rng);
+#ifdef USBSYNTH_SOAK_USBTMC
+            // The fake driver knows unplugging, silence and a failed read.
+            if (fake && (change == 2 || change == 4 || change == 5 || change == 7))
+                change = 3;
+            if (fake && change == 3) {
+                if (chance(0.5) && target.node >= 0)
+                    fake->failNextRead(target.node);
+                else
+                    target.silent = true;
+                continue;
+            }
+#endif
             if (change <= 1) {
                 target.present = target.present || (change == 1 && present < MaxPresent);
                 target.heal();
@@ -613,6 +659,10 @@ private:
     QStringList messages, failures; // failures go to report.txt
     QHash<QString, int> issued; // "descriptor command" -> times sent to a reachable instrument
     qint64 memoryFirst = -1;
+#ifdef USBSYNTH_SOAK_USBTMC
+    std::unique_ptr<FakeUsbtmc> fake;
+    int nodes = 0;
+#endif
 };
 
 void startSoak() { new SoakDriver(QCoreApplication::instance()); }
