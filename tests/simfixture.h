@@ -83,30 +83,18 @@ public:
     // Trace lines without their time stamps, e.g. "W <descriptor> FREQ:SET 5".
     QStringList trace() const
     {
-        QStringList lines;
-        for (const QString &line : read("trace.txt").split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-            lines << line.section(QLatin1Char(' '), 1);
-        return lines;
+        return read("trace.txt").split(QLatin1Char('\n'), Qt::SkipEmptyParts).replaceInStrings(QRegularExpression(QStringLiteral("^\\S* ")), QString());
     }
 
     // The lines written to one instrument, in order.
     QStringList writes(const QString &descriptor) const
     {
         const QString prefix = QStringLiteral("W ") + descriptor + QLatin1Char(' ');
-        QStringList lines;
-        for (const QString &line : trace()) {
-            if (line.startsWith(prefix))
-                lines << line.mid(prefix.size());
-        }
-        return lines;
+        return events(prefix).replaceInStrings(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)), QString());
     }
 
     // The events of one kind (O, F, C, W, R) for one descriptor.
-    int count(QChar event, const QString &descriptor) const
-    {
-        const QString exact = QRegularExpression::escape(QString(event) + QLatin1Char(' ') + descriptor);
-        return trace().filter(QRegularExpression(QStringLiteral("^%1( |$)").arg(exact))).size();
-    }
+    int count(QChar event, const QString &descriptor) const { return events(QString(event) + QLatin1Char(' ') + descriptor).size(); }
 
     QString log() const { return read("log.txt"); }
 
@@ -118,6 +106,11 @@ public:
     }
 
 private:
+    // Trace lines that are the prefix or start with it and a blank.
+    QStringList events(const QString &prefix) const
+    {
+        return trace().filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix.trimmed()) + QStringLiteral("( |$)")));
+    }
     QString read(const char *name) const
     {
         QFile file(path(QString::fromLatin1(name)));

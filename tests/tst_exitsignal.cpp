@@ -30,8 +30,7 @@ private slots:
         QTest::newRow("SIGINT while polling") << int(SIGINT) << polling << false;
         QTest::newRow("SIGHUP while polling") << int(SIGHUP) << polling << false;
         QTest::newRow("SIGTERM during the scan") << int(SIGTERM) << QByteArray(" *IDN?") << false;
-        for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
-            QTest::addRow("signal %d while sweeping", signalNumber) << signalNumber << QByteArray(" FREQ:SET ") << true;
+        QTest::newRow("SIGTERM while sweeping") << int(SIGTERM) << QByteArray(" FREQ:SET ") << true;
     }
 
     void endsCleanly()

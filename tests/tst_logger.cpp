@@ -60,7 +60,6 @@ void tst_logger::oneLine_data()
     QTest::newRow("line feed") << "a\n12:00:00 b" << "a\\n12:00:00 b";
     QTest::newRow("CR LF, tab") << "a\r\n\tb" << "a\\r\\n\\tb";
     QTest::newRow("NUL, 0x1f; blank kept") << QString(QChar(0)) + QChar(0x1f) + u' ' << "\\x00\\x1f ";
-    QTest::newRow("escape sequence") << "\x1b[31mred" << "\\x1b[31mred";
     QTest::newRow("DEL; ~ kept") << "~\x7f" << "~\\x7f";
     QTest::newRow("C1 from 0x80 to 0x9f; no-break space kept") << QString::fromUtf16(u"\u0080\u0085\u009f\u00a0")
                                                                 << QString::fromUtf16(u"\\x80\\x85\\x9f\u00a0");
