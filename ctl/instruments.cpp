@@ -42,7 +42,7 @@ QString Instruments::diagnosis() const
     VisaLibrary &library = VisaLibrary::instance();
     QStringList lines;
     if (!library.isLoaded()) {
-        lines << QStringLiteral("No VISA library could be loaded: ") + library.failureReport();
+        lines << library.failureReport(); // "No VISA library could be used; tried: ..."
         return lines.join(QLatin1Char('\n'));
     }
     lines << QStringLiteral("VISA library: ") + library.fileName();

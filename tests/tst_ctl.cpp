@@ -39,9 +39,14 @@ class tst_ctl : public QObject
 
     SimFixture sim;
 
-    static QProcess *start(const QStringList &arguments)
+    static QProcess *start(const QStringList &arguments, const QString &library = QString())
     {
         auto *process = new QProcess;
+        if (!library.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("USBSYNTH_VISA_LIBRARY"), library);
+            process->setProcessEnvironment(environment);
+        }
         process->start(qEnvironmentVariable("USBSYNTH_TEST_CTL"), arguments);
         return process;
     }
@@ -262,6 +267,16 @@ private slots:
         QCOMPARE(status == 0 ? sim.trace() : sent(Mhz), lines);
         QCOMPARE(sent(Ghz), L());
         QCOMPARE(sim.count('O', Mhz), sim.count('C', Mhz));
+    }
+    // Without a library the call says once what was tried, and sends nothing.
+    void noLibrary()
+    {
+        const Result result = finish(start({QStringLiteral("get"), QStringLiteral("all")}, QStringLiteral("/nonexistent/visa.so")));
+        QCOMPARE(result.status, 3);
+        QCOMPARE(result.err.count(QLatin1String("No VISA library could be used; tried: /nonexistent/visa.so")), 1);
+        QVERIFY2(result.err.startsWith(QLatin1String("usbsynth-ctl: no supported instrument found\nNo VISA library could be used")),
+                 qPrintable(result.err));
+        QCOMPARE(result.err.count(u'\n'), 2);
     }
 
     void sweep_data()
