@@ -469,12 +469,14 @@ private:
                 wheel(edit, steps * direction);
             }
             const QString after = edit.text();
+            const bool megahertz = child<QGroupBox>(tab, "freq_gbx").title().contains(QLatin1String("MHz"));
+            // A failed open while the value settles closes the tab: nothing
+            // of it may be touched after the wait.
             QTest::qWait(450);
             if (after == before)
                 return QString();
             if (power)
                 return "POWE:SET " + decimal(std::llround(QString(after).remove(QRegularExpression(QStringLiteral("\\s*dbm$"), QRegularExpression::CaseInsensitiveOption)).toDouble() * 100), 2);
-            const bool megahertz = child<QGroupBox>(tab, "freq_gbx").title().contains(QLatin1String("MHz"));
             return "FREQ:SET " + QString::number(typedFrequency(after, megahertz).value_or(0), 'g', 10);
         }
         if (choice == 13) {
